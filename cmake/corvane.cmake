@@ -1,0 +1,46 @@
+# Shared build settings and small helpers for the module CMakeLists.
+
+add_compile_options(-Wall -Wextra -Wshadow -Wformat=2)
+if(CORVANE_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(CORVANE_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+  add_compile_definitions(_GLIBCXX_ASSERTIONS)
+endif()
+if(CORVANE_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
+# corvane_module(<target> SOURCES ... DEPS ...): one static library per folder.
+function(corvane_module target)
+  cmake_parse_arguments(M "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(${target} STATIC ${M_SOURCES})
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${target} PUBLIC ${M_DEPS} PRIVATE ${M_PRIVATE_DEPS})
+  set_target_properties(${target} PROPERTIES CXX_VISIBILITY_PRESET hidden
+                                             VISIBILITY_INLINES_HIDDEN ON)
+endfunction()
+
+# corvane_test(<name> SOURCES ... DEPS ... [LABELS ...]): one GoogleTest binary,
+# registered with CTest. Label "unit" marks tests that need no outside server;
+# the sanitizer run in CI runs exactly those.
+find_package(GTest QUIET)
+function(corvane_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_DEPS} GTest::gtest_main GTest::gmock)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
+endfunction()
