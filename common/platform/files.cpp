@@ -1,0 +1,451 @@
+#include "common/platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace corvane::platform {
+
+namespace {
+
+// Directory recursion is bounded so a hostile tree cannot exhaust the stack
+// or the descriptor table.
+constexpr int max_tree_depth = 64;
+
+bool is_dot_name(const char* name)
+{
+    return name[0] == '.';
+}
+
+bool is_self_or_parent(const char* name)
+{
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+std::int64_t to_ns(const timespec& ts)
+{
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+FileIdentity identity_from(const struct stat& st)
+{
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                        static_cast<std::uint64_t>(st.st_size), to_ns(st.st_mtim), to_ns(st.st_ctim)};
+}
+
+Result<void> write_all(int fd, std::string_view data)
+{
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return os_error("write");
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return {};
+}
+
+// Empties the directory open at dirfd (see delete_tree); takes ownership.
+void empty_directory_at(int dirfd, const std::string& shown_path, int depth, Result<void>& first_error)
+{
+    DIR* dir = ::fdopendir(dirfd);
+    if (!dir) {
+        ::close(dirfd);
+        if (first_error.ok())
+            first_error = os_error("opendir", shown_path);
+        return;
+    }
+    std::vector<std::pair<std::string, bool>> entries;
+    while (dirent* de = ::readdir(dir)) {
+        if (is_self_or_parent(de->d_name))
+            continue;
+        bool is_dir = false;
+        if (de->d_type == DT_DIR) {
+            is_dir = true;
+        } else if (de->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(dirfd, de->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+                is_dir = S_ISDIR(st.st_mode);
+        }
+        entries.emplace_back(de->d_name, is_dir);
+    }
+    for (auto& [name, is_dir] : entries) {
+        if (!is_dir) {
+            if (::unlinkat(dirfd, name.c_str(), 0) != 0 && errno != ENOENT && first_error.ok())
+                first_error = os_error("unlink", join_path(shown_path, name));
+            continue;
+        }
+        if (is_dot_name(name.c_str()))
+            continue;
+        std::string sub_path = join_path(shown_path, name);
+        if (depth >= max_tree_depth) {
+            if (first_error.ok())
+                first_error = Error{ELOOP, "delete " + sub_path + ": directory tree too deep"};
+            continue;
+        }
+        int sub = ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub < 0) {
+            if (first_error.ok())
+                first_error = os_error("open", sub_path);
+            continue;
+        }
+        empty_directory_at(sub, sub_path, depth + 1, first_error);
+        if (::unlinkat(dirfd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT && first_error.ok())
+            first_error = os_error("rmdir", sub_path);
+    }
+    ::closedir(dir);
+}
+
+std::uint64_t tree_size_at(int dirfd, int depth)
+{
+    DIR* dir = ::fdopendir(dirfd);
+    if (!dir) {
+        ::close(dirfd);
+        return 0;
+    }
+    std::uint64_t total = 0;
+    while (dirent* de = ::readdir(dir)) {
+        if (is_self_or_parent(de->d_name))
+            continue;
+        struct stat st {};
+        if (::fstatat(dirfd, de->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        if (S_ISREG(st.st_mode)) {
+            total += static_cast<std::uint64_t>(st.st_size);
+        } else if (S_ISDIR(st.st_mode) && !is_dot_name(de->d_name) && depth < max_tree_depth) {
+            int sub = ::openat(dirfd, de->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub >= 0)
+                total += tree_size_at(sub, depth + 1);
+        }
+    }
+    ::closedir(dir);
+    return total;
+}
+
+}  // namespace
+
+// ---- paths -----------------------------------------------------------------
+
+std::string join_path(std::string_view dir, std::string_view name)
+{
+    std::string path(dir);
+    if (!path.empty() && path.back() != '/')
+        path += '/';
+    path += name;
+    return path;
+}
+
+std::string directory_of(std::string_view path)
+{
+    auto slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return {};
+    if (slash == 0)
+        return "/";
+    return std::string(path.substr(0, slash));
+}
+
+std::string file_name_of(std::string_view path)
+{
+    auto slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+bool is_plain_name(std::string_view name)
+{
+    if (name.empty() || name == "." || name == "..")
+        return false;
+    return name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+// ---- queries ---------------------------------------------------------------
+
+bool exists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool is_directory(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool is_regular_file(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::uint64_t file_size(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return 0;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::optional<std::time_t> modification_time(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return st.st_mtim.tv_sec;
+}
+
+std::optional<FileIdentity> identity_of(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return identity_from(st);
+}
+
+std::optional<FileIdentity> identity_of(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return std::nullopt;
+    return identity_from(st);
+}
+
+// ---- directories -----------------------------------------------------------
+
+Result<std::vector<DirEntry>> list_directory(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return os_error("open", path);
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return os_error("opendir", path);
+    }
+    std::vector<DirEntry> entries;
+    while (dirent* de = ::readdir(dir)) {
+        if (is_self_or_parent(de->d_name))
+            continue;
+        bool is_dir = de->d_type == DT_DIR;
+        if (de->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(fd, de->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+                is_dir = S_ISDIR(st.st_mode);
+        }
+        entries.push_back(DirEntry{de->d_name, is_dir});
+    }
+    ::closedir(dir);
+    std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+    return entries;
+}
+
+Result<void> make_directory(const std::string& path, unsigned mode)
+{
+    if (::mkdir(path.c_str(), mode) == 0)
+        return {};
+    int err = errno;
+    if (err == EEXIST && is_directory(path))
+        return {};
+    return os_error_code(err, "mkdir", path);
+}
+
+Result<void> make_directories(const std::string& path, unsigned mode)
+{
+    if (path.empty())
+        return Error{ENOENT, "mkdir: empty path"};
+    if (is_directory(path))
+        return {};
+    std::string parent = directory_of(path);
+    if (!parent.empty() && parent != path) {
+        auto made = make_directories(parent, mode);
+        if (!made)
+            return made;
+    }
+    return make_directory(path, mode);
+}
+
+Result<void> delete_tree(const std::string& dir)
+{
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return os_error("open", dir);
+    Result<void> first_error;
+    empty_directory_at(fd, dir, 0, first_error);
+    return first_error;
+}
+
+Result<void> remove_tree(const std::string& dir)
+{
+    auto emptied = delete_tree(dir);
+    if (::rmdir(dir.c_str()) != 0)
+        return emptied.ok() ? os_error("rmdir", dir) : emptied;
+    return {};
+}
+
+std::uint64_t tree_size(const std::string& dir)
+{
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    return tree_size_at(fd, 0);
+}
+
+std::optional<std::string> resolve_nocase(const std::string& dir, std::string_view name)
+{
+    if (!is_plain_name(name))
+        return std::nullopt;
+    std::string wanted(name);
+    struct stat st {};
+    if (::lstat(join_path(dir, wanted).c_str(), &st) == 0)
+        return wanted;
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return std::nullopt;
+    std::optional<std::string> found;
+    while (dirent* de = ::readdir(d)) {
+        if (is_self_or_parent(de->d_name) || ::strcasecmp(de->d_name, wanted.c_str()) != 0)
+            continue;
+        if (!found || std::string_view(de->d_name) < *found)
+            found = de->d_name;
+    }
+    ::closedir(d);
+    return found;
+}
+
+std::string path_nocase(const std::string& dir, std::string_view name)
+{
+    auto on_disk = resolve_nocase(dir, name);
+    return join_path(dir, on_disk ? std::string_view(*on_disk) : name);
+}
+
+// ---- files -----------------------------------------------------------------
+
+Result<std::string> read_fd(int fd, std::size_t max_bytes)
+{
+    std::string data;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        if (static_cast<std::uint64_t>(st.st_size) > max_bytes)
+            return Error{EFBIG, "file larger than " + std::to_string(max_bytes) + " bytes"};
+        data.reserve(static_cast<std::size_t>(st.st_size));
+    }
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return os_error("read");
+        }
+        if (n == 0)
+            break;
+        if (data.size() + static_cast<std::size_t>(n) > max_bytes)
+            return Error{EFBIG, "file larger than " + std::to_string(max_bytes) + " bytes"};
+        data.append(buffer, static_cast<std::size_t>(n));
+    }
+    return data;
+}
+
+Result<std::string> read_file(const std::string& path, std::size_t max_bytes)
+{
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd)
+        return os_error("open", path);
+    auto data = read_fd(fd.get(), max_bytes);
+    if (!data)
+        return Error{data.error().code, path + ": " + data.error().text};
+    return data;
+}
+
+Result<void> write_file_atomic(const std::string& path, std::string_view data, unsigned mode, Durability durability,
+                               UniqueFd* keep)
+{
+    // The temporary file lies beside the target (rename must not cross file
+    // systems) and its name begins with "." so listings of the directory
+    // skip it while it exists.
+    std::string temp = join_path(directory_of(path), "." + file_name_of(path) + ".XXXXXX");
+    if (directory_of(path).empty())
+        temp = "." + path + ".XXXXXX";
+    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    if (!fd)
+        return os_error("create", temp);
+    auto fail = [&](Error error) -> Result<void> {
+        ::unlink(temp.c_str());
+        return error;
+    };
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        mode = old.st_mode & 07777;
+        if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+            ::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
+            // Only root may give a file away; anyone else keeps their own.
+        }
+    }
+    if (::fchmod(fd.get(), mode) != 0)
+        return fail(os_error("chmod", temp));
+    if (auto written = write_all(fd.get(), data); !written)
+        return fail(Error{written.error().code, temp + ": " + written.error().text});
+    if (durability == Durability::flush && ::fdatasync(fd.get()) != 0)
+        return fail(os_error("fdatasync", temp));
+    if (::rename(temp.c_str(), path.c_str()) != 0)
+        return fail(os_error("rename", path));
+    if (keep) {
+        ::lseek(fd.get(), 0, SEEK_SET);
+        *keep = std::move(fd);
+    }
+    return {};
+}
+
+Result<void> remove_file(const std::string& path)
+{
+    if (::unlink(path.c_str()) != 0)
+        return os_error("unlink", path);
+    return {};
+}
+
+Result<void> rename_file(const std::string& from, const std::string& to)
+{
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        return os_error("rename", from + " -> " + to);
+    return {};
+}
+
+Result<void> touch_file(const std::string& path, unsigned mode)
+{
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
+    if (!fd)
+        return os_error("open", path);
+    return {};
+}
+
+Result<void> append_file(const std::string& path, std::string_view data, unsigned mode)
+{
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
+    if (!fd)
+        return os_error("open", path);
+    return write_all(fd.get(), data);
+}
+
+// ---- locking ---------------------------------------------------------------
+
+Result<DirectoryLock> DirectoryLock::acquire(const std::string& dir)
+{
+    UniqueFd fd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd)
+        return os_error("open", dir);
+    while (::flock(fd.get(), LOCK_EX) != 0) {
+        if (errno != EINTR)
+            return os_error("flock", dir);
+    }
+    return DirectoryLock(std::move(fd));
+}
+
+}  // namespace corvane::platform

@@ -1,0 +1,139 @@
+// Files and directories: the only place that touches the file system.
+//
+// Paths are plain strings with "/" as separator. Nothing here follows a
+// symbolic link while deleting or measuring a tree, so a link planted inside
+// a user or temporary directory can never make us delete or count files
+// outside it. Names the product compares without regard to case (accounts,
+// folders, fixed files such as User.ini) are resolved with resolve_nocase().
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/platform/result.h"
+#include "common/platform/unique_fd.h"
+
+namespace corvane::platform {
+
+// ---- paths -----------------------------------------------------------------
+
+// dir + "/" + name, without doubling a "/" that dir already ends with.
+std::string join_path(std::string_view dir, std::string_view name);
+// Everything before the last "/" ("" when there is none, "/" for "/x").
+std::string directory_of(std::string_view path);
+// Everything after the last "/".
+std::string file_name_of(std::string_view path);
+// True for a single path component that stays inside its directory: not
+// empty, not "." or "..", and without "/" or NUL.
+bool is_plain_name(std::string_view name);
+
+// ---- queries ---------------------------------------------------------------
+
+bool exists(const std::string& path);
+bool is_directory(const std::string& path);
+bool is_regular_file(const std::string& path);
+// Size of a file, 0 when it does not exist or cannot be examined.
+std::uint64_t file_size(const std::string& path);
+// Modification time in seconds since 1970, or nullopt.
+std::optional<std::time_t> modification_time(const std::string& path);
+
+// What identifies one version of a file on disk: a replaced file (new inode)
+// or a rewritten one (size, mtime) compares unequal.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t mtime_ns = 0;
+    std::int64_t ctime_ns = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+std::optional<FileIdentity> identity_of(const std::string& path);
+std::optional<FileIdentity> identity_of(int fd);
+
+// ---- directories -----------------------------------------------------------
+
+struct DirEntry {
+    std::string name;
+    bool is_directory = false;
+};
+
+// Entries of a directory without "." and "..", sorted by name (byte order).
+// Symbolic links are reported as what they are not: neither files we own nor
+// directories, so callers see them as plain entries (is_directory false).
+Result<std::vector<DirEntry>> list_directory(const std::string& path);
+
+// Creates one directory; an existing directory is no error.
+Result<void> make_directory(const std::string& path, unsigned mode = 0755);
+// Creates a directory and its missing parents, like mkdir -p.
+Result<void> make_directories(const std::string& path, unsigned mode = 0755);
+
+// Empties a directory: deletes every file below it and every subdirectory
+// whose name does not begin with "." (recursively); the directory itself and
+// its dot-directories stay. Symbolic links are deleted, never followed.
+// Returns an error naming the first thing that could not be deleted; it goes
+// on with the rest regardless.
+Result<void> delete_tree(const std::string& dir);
+// delete_tree(), then removes the directory itself when it is empty.
+Result<void> remove_tree(const std::string& dir);
+
+// Sum of the sizes of the files below dir, descending into every
+// subdirectory whose name does not begin with "."; 0 when dir is missing.
+std::uint64_t tree_size(const std::string& dir);
+
+// The name of the entry of dir that equals name without regard to ASCII
+// case, as it is spelled on disk. An exact match wins over other spellings;
+// among several case variants the first in byte order is taken. nullopt when
+// there is none or name is not a plain name.
+std::optional<std::string> resolve_nocase(const std::string& dir, std::string_view name);
+// join_path(dir, the spelling on disk) when the entry exists, else
+// join_path(dir, name): the path to use for reading or for creating.
+std::string path_nocase(const std::string& dir, std::string_view name);
+
+// ---- files -----------------------------------------------------------------
+
+// Reads a whole file; fails when it is larger than max_bytes.
+Result<std::string> read_file(const std::string& path, std::size_t max_bytes = 64u << 20);
+Result<std::string> read_fd(int fd, std::size_t max_bytes);
+
+enum class Durability {
+    none,   // rename only: safe against a crash of this process
+    flush,  // fdatasync before the rename: safe against a crash of the machine
+};
+
+// Replaces path with data atomically: readers see the old or the new file,
+// never a part. A new file gets mode; a replaced file keeps its mode and,
+// where we may set it, its owner (so root editing a file does not take it
+// away from the service account). On success, when keep is given, it
+// receives a descriptor of the new file (open for reading).
+Result<void> write_file_atomic(const std::string& path, std::string_view data, unsigned mode = 0644,
+                               Durability durability = Durability::flush, UniqueFd* keep = nullptr);
+
+Result<void> remove_file(const std::string& path);
+Result<void> rename_file(const std::string& from, const std::string& to);
+// Creates an empty file when missing; an existing file is left unchanged.
+Result<void> touch_file(const std::string& path, unsigned mode = 0644);
+// Appends data to a file, creating it when missing.
+Result<void> append_file(const std::string& path, std::string_view data, unsigned mode = 0644);
+
+// ---- locking ---------------------------------------------------------------
+
+// An exclusive advisory lock on a directory, held across processes (flock on
+// the directory) and across the threads of this process. Used to serialise
+// read-modify-write cycles of files that are replaced by rename, where a
+// lock on the file itself would be lost with the old inode.
+// Every acquire opens its own descriptor, and flock locks belong to the open
+// file description, so two threads of one process exclude each other too.
+class DirectoryLock {
+public:
+    static Result<DirectoryLock> acquire(const std::string& dir);
+
+private:
+    explicit DirectoryLock(UniqueFd fd) : m_fd(std::move(fd)) {}
+    UniqueFd m_fd;  // closing it releases the lock
+};
+
+}  // namespace corvane::platform

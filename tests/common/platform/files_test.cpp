@@ -1,0 +1,147 @@
+#include "common/platform/files.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/support/temp_dir.h"
+
+namespace fs = corvane::platform;
+using corvane::testing::TempDir;
+
+namespace {
+
+void put(const std::string& path, const std::string& data)
+{
+    ASSERT_TRUE(fs::write_file_atomic(path, data, 0644, fs::Durability::none).ok()) << path;
+}
+
+}  // namespace
+
+TEST(Paths, JoinAndSplit)
+{
+    EXPECT_EQ(fs::join_path("/a/b", "c"), "/a/b/c");
+    EXPECT_EQ(fs::join_path("/a/b/", "c"), "/a/b/c");
+    EXPECT_EQ(fs::directory_of("/a/b/c.ini"), "/a/b");
+    EXPECT_EQ(fs::directory_of("/c.ini"), "/");
+    EXPECT_EQ(fs::directory_of("c.ini"), "");
+    EXPECT_EQ(fs::file_name_of("/a/b/c.ini"), "c.ini");
+    for (const char* bad : {"", ".", "..", "a/b", "../x"})
+        EXPECT_FALSE(fs::is_plain_name(bad)) << bad;
+    EXPECT_FALSE(fs::is_plain_name(std::string_view("a\0b", 3)));
+    EXPECT_TRUE(fs::is_plain_name(".hidden"));
+    EXPECT_TRUE(fs::is_plain_name("Inbox"));
+}
+
+// Emptying keeps the directory itself and every dot-directory (with its
+// contents), deletes files whatever their names, and never follows a link
+// out of the tree.
+TEST(DeleteTree, KeepsDotDirectoriesAndNeverFollowsLinks)
+{
+    TempDir tmp;
+    TempDir outside;
+    std::string root = tmp / "Temp";
+    ASSERT_TRUE(fs::make_directories(root + "/ABCDEFG/sub/deeper").ok());
+    ASSERT_TRUE(fs::make_directories(root + "/.keep/inner").ok());
+    put(root + "/file.txt", "x");
+    put(root + "/.hidden-file", "x");
+    put(root + "/ABCDEFG/.headers.txt", "x");
+    put(root + "/ABCDEFG/sub/deeper/a", "x");
+    put(root + "/.keep/inner/kept", "x");
+    put(outside / "precious", "x");
+    ASSERT_EQ(::symlink(outside.path().c_str(), (root + "/link").c_str()), 0);
+
+    ASSERT_TRUE(fs::delete_tree(root).ok());
+
+    EXPECT_TRUE(fs::is_directory(root));
+    EXPECT_TRUE(fs::exists(root + "/.keep/inner/kept"));
+    EXPECT_FALSE(fs::exists(root + "/file.txt"));
+    EXPECT_FALSE(fs::exists(root + "/.hidden-file"));
+    EXPECT_FALSE(fs::exists(root + "/ABCDEFG"));
+    EXPECT_FALSE(fs::exists(root + "/link"));
+    EXPECT_TRUE(fs::exists(outside / "precious"));
+    auto left = fs::list_directory(root);
+    ASSERT_TRUE(left.ok());
+    ASSERT_EQ(left->size(), 1u);
+    EXPECT_EQ((*left)[0].name, ".keep");
+
+    EXPECT_FALSE(fs::delete_tree(tmp / "missing").ok());
+}
+
+TEST(TreeSize, CountsNestedFilesButNotDotDirectoriesOrLinks)
+{
+    TempDir tmp;
+    ASSERT_TRUE(fs::make_directories(tmp / "u/Inbox/deep").ok());
+    ASSERT_TRUE(fs::make_directories(tmp / "u/.trash").ok());
+    put(tmp / "u/User.ini", std::string(100, 'a'));
+    put(tmp / "u/Inbox/1.msg", std::string(1000, 'b'));
+    put(tmp / "u/Inbox/deep/2.msg", std::string(24, 'c'));
+    put(tmp / "u/.trash/x", std::string(5000, 'd'));
+    put(tmp / "big", std::string(7777, 'e'));
+    ASSERT_EQ(::symlink((tmp / "big").c_str(), (tmp / "u/link").c_str()), 0);
+    EXPECT_EQ(fs::tree_size(tmp / "u"), 1124u);
+    EXPECT_EQ(fs::tree_size(tmp / "nothing"), 0u);
+    EXPECT_EQ(fs::file_size(tmp / "big"), 7777u);
+    EXPECT_EQ(fs::file_size(tmp / "none"), 0u);
+}
+
+TEST(ResolveNocase, FindsTheSpellingOnDisk)
+{
+    TempDir tmp;
+    ASSERT_TRUE(fs::make_directory(tmp / "jsmith").ok());
+    put(tmp / "jsmith/User.ini", "");
+    EXPECT_EQ(fs::resolve_nocase(tmp.path(), "JSmith"), "jsmith");
+    EXPECT_EQ(fs::resolve_nocase(tmp / "jsmith", "USER.INI"), "User.ini");
+    EXPECT_EQ(fs::resolve_nocase(tmp.path(), "nobody"), std::nullopt);
+    EXPECT_EQ(fs::resolve_nocase(tmp.path(), "../etc"), std::nullopt);
+    EXPECT_EQ(fs::path_nocase(tmp.path(), "JSMITH"), tmp / "jsmith");
+    EXPECT_EQ(fs::path_nocase(tmp.path(), "New"), tmp / "New");
+    // An exact spelling wins over another case variant.
+    ASSERT_TRUE(fs::make_directory(tmp / "JSmith").ok());
+    EXPECT_EQ(fs::resolve_nocase(tmp.path(), "JSmith"), "JSmith");
+    EXPECT_EQ(fs::resolve_nocase(tmp.path(), "jSMITH"), "JSmith");  // first in byte order
+}
+
+TEST(WriteFileAtomic, ReplacesWholeAndKeepsMode)
+{
+    TempDir tmp;
+    std::string path = tmp / "f.ini";
+    ASSERT_TRUE(fs::write_file_atomic(path, "one", 0600).ok());
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    fs::UniqueFd keep;
+    ASSERT_TRUE(fs::write_file_atomic(path, "two", 0600, fs::Durability::flush, &keep).ok());
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u) << "a replaced file keeps its mode";
+    EXPECT_EQ(*fs::read_file(path), "two");
+    ASSERT_TRUE(keep.valid());
+    EXPECT_EQ(*fs::read_fd(keep.get(), 100), "two");
+    auto entries = fs::list_directory(tmp.path());
+    ASSERT_TRUE(entries.ok());
+    EXPECT_EQ(entries->size(), 1u) << "no temporary file is left behind";
+
+    EXPECT_FALSE(fs::write_file_atomic(tmp / "no/such/dir/f", "x").ok());
+    auto too_big = fs::read_file(path, 2);
+    EXPECT_FALSE(too_big.ok());
+}
+
+TEST(DirectoryLock, ExcludesOtherHolders)
+{
+    TempDir tmp;
+    auto first = fs::DirectoryLock::acquire(tmp.path());
+    ASSERT_TRUE(first.ok());
+    pid_t child = ::fork();
+    if (child == 0) {
+        // The parent holds the lock: a non-blocking attempt here must fail.
+        int fd = ::open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY);
+        ::_exit(::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 1 : 0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
