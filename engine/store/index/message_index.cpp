@@ -1,0 +1,389 @@
+#include "engine/store/index/message_index.h"
+
+#include <algorithm>
+#include <map>
+
+#include "common/platform/files.h"
+#include "common/text/strings.h"
+#include "engine/store/index/folder_list.h"
+#include "engine/store/index/header_flags.h"
+#include "engine/store/index/index_file.h"
+#include "engine/store/index/store_files.h"
+
+namespace corvane::store {
+
+namespace {
+
+bool usable_file_name(std::string_view name)
+{
+    return platform::is_plain_name(name) && name.front() != '.' && !text::has_controls(name);
+}
+
+}  // namespace
+
+void MessageIndex::open(std::string user_dir)
+{
+    m_user_dir = std::move(user_dir);
+    m_counter = 1;
+    m_entries.clear();
+    m_dirty = false;
+
+    auto reader = LineReader::open(platform::path_nocase(m_user_dir, index_file_name));
+    if (!reader)
+        return;
+    IndexParser parser;
+    std::string line;
+    while (reader->next(line, max_index_line + 1))
+        parser.line(line);
+
+    m_counter = parser.counter();
+    m_entries = std::move(parser.entries());
+
+    // Folder names resolve to their spelling on disk once per load.
+    std::map<std::string, std::string, text::ILess> folders;
+    auto message_file_of = [&](const MessageEntry& entry) {
+        auto found = folders.find(entry.folder);
+        if (found == folders.end())
+            found = folders.emplace(entry.folder, folder_path(entry.folder)).first;
+        return platform::join_path(found->second, entry.file_name + ".msg");
+    };
+
+    for (MessageEntry* entry : parser.earlier_format()) {
+        if (!entry->folder.empty() && header_says_urgent(message_file_of(*entry)))
+            entry->flags |= flags::urgent;
+    }
+    // An entry without a folder has no file by design (it waits for its
+    // deletion on the server), so only entries in a folder can have lost
+    // theirs.
+    for (std::size_t i = m_entries.size(); i-- > 0;) {
+        const MessageEntry& entry = *m_entries[i];
+        if (entry.has(flags::downloaded) && !entry.folder.empty() && !platform::is_regular_file(message_file_of(entry)))
+            m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    m_dirty = true;
+}
+
+bool MessageIndex::save()
+{
+    if (!m_dirty)
+        return true;
+    if (m_user_dir.empty())
+        return false;
+    std::string data = format_index(m_counter, m_entries);
+    auto written = platform::write_file_atomic(platform::path_nocase(m_user_dir, index_file_name), data, 0600);
+    if (!written)
+        return false;
+    m_dirty = false;
+    return true;
+}
+
+void MessageIndex::set_counter(std::uint32_t counter)
+{
+    m_counter = (counter >= 1 && counter <= max_message_number) ? counter : 1;
+    m_dirty = true;
+}
+
+bool MessageIndex::number_in_use(std::uint32_t number) const
+{
+    return std::any_of(m_entries.begin(), m_entries.end(), [&](const auto& entry) { return entry->number == number; });
+}
+
+std::uint32_t MessageIndex::next_number()
+{
+    std::uint32_t number = m_counter;
+    // At most one full turn: with every number taken the counter's value is
+    // handed out as it is.
+    for (std::uint32_t tries = 0; tries < max_message_number && number_in_use(number); ++tries)
+        number = number >= max_message_number ? 1 : number + 1;
+    m_counter = number >= max_message_number ? 1 : number + 1;
+    m_dirty = true;
+    return number;
+}
+
+MessageEntry& MessageIndex::add_entry()
+{
+    m_entries.push_back(std::make_unique<MessageEntry>());
+    m_dirty = true;
+    return *m_entries.back();
+}
+
+MessageEntry* MessageIndex::find(std::uint32_t number)
+{
+    for (auto& entry : m_entries) {
+        if (entry->number == number)
+            return entry.get();
+    }
+    return nullptr;
+}
+
+MessageEntry* MessageIndex::first_in_folder(std::string_view folder)
+{
+    for (auto& entry : m_entries) {
+        if (text::iequals(entry->folder, folder))
+            return entry.get();
+    }
+    return nullptr;
+}
+
+std::size_t MessageIndex::count_in_folder(std::string_view folder) const
+{
+    return static_cast<std::size_t>(std::count_if(
+        m_entries.begin(), m_entries.end(), [&](const auto& entry) { return text::iequals(entry->folder, folder); }));
+}
+
+std::size_t MessageIndex::unread_in_folder(std::string_view folder) const
+{
+    return static_cast<std::size_t>(std::count_if(m_entries.begin(), m_entries.end(), [&](const auto& entry) {
+        return !entry->has(flags::read) && text::iequals(entry->folder, folder);
+    }));
+}
+
+MessageIndex::Entries::iterator MessageIndex::position_of(const MessageEntry& entry)
+{
+    return std::find_if(m_entries.begin(), m_entries.end(), [&](const auto& e) { return e.get() == &entry; });
+}
+
+MessageEntry* MessageIndex::previous_in_folder(const MessageEntry& entry)
+{
+    auto it = position_of(entry);
+    while (it != m_entries.begin()) {
+        --it;
+        if (text::iequals((*it)->folder, entry.folder))
+            return it->get();
+    }
+    return nullptr;
+}
+
+MessageEntry* MessageIndex::next_in_folder(const MessageEntry& entry)
+{
+    auto it = position_of(entry);
+    if (it == m_entries.end())
+        return nullptr;
+    for (++it; it != m_entries.end(); ++it) {
+        if (text::iequals((*it)->folder, entry.folder))
+            return it->get();
+    }
+    return nullptr;
+}
+
+std::string MessageIndex::folder_path(std::string_view folder) const
+{
+    return platform::path_nocase(m_user_dir, folder);
+}
+
+std::string MessageIndex::file_path(const MessageEntry& entry, std::string_view extension) const
+{
+    if (entry.folder.empty() || !is_safe_folder_name(entry.folder) || !usable_file_name(entry.file_name))
+        return {};
+    std::string name = entry.file_name;
+    name += extension;
+    return platform::join_path(folder_path(entry.folder), name);
+}
+
+std::string MessageIndex::message_path(const MessageEntry& entry) const
+{
+    return file_path(entry, ".msg");
+}
+
+std::string MessageIndex::part_list_path(const MessageEntry& entry) const
+{
+    return file_path(entry, ".att");
+}
+
+std::string MessageIndex::uid_file_path(std::string_view mailbox) const
+{
+    if (!usable_file_name(mailbox))
+        return {};
+    std::string name(mailbox);
+    name += ".uid";
+    return platform::path_nocase(m_user_dir, name);
+}
+
+bool MessageIndex::move(MessageEntry& entry, std::string_view folder)
+{
+    if (!is_safe_folder_name(folder))
+        return false;
+    if (entry.has(flags::downloaded) && !text::iequals(entry.folder, folder)) {
+        std::string from = message_path(entry);
+        MessageEntry target = {};
+        target.folder = folder;
+        target.file_name = entry.file_name;
+        std::string to = message_path(target);
+        if (from.empty() || to.empty() || !platform::is_directory(folder_path(folder)))
+            return false;
+        if (!platform::rename_file(from, to))
+            return false;
+        (void)platform::rename_file(part_list_path(entry), part_list_path(target));
+    }
+    entry.folder = folder;
+    m_dirty = true;
+    return true;
+}
+
+bool MessageIndex::delete_entry(MessageEntry& entry)
+{
+    std::string message = message_path(entry);
+    if (!message.empty() && platform::exists(message) && !platform::remove_file(message))
+        return false;
+    std::string parts = part_list_path(entry);
+    if (!parts.empty())
+        (void)platform::remove_file(parts);
+    entry.folder.clear();
+    entry.parts.reset();
+    m_dirty = true;
+    if (!entry.server_id.empty() && !entry.mailbox.empty())
+        return true;
+    erase(entry);
+    return true;
+}
+
+MessageEntry* MessageIndex::copy(MessageEntry& entry, std::string_view folder)
+{
+    if (!is_safe_folder_name(folder))
+        return nullptr;
+    const bool downloaded = entry.has(flags::downloaded);
+    if (downloaded && (message_path(entry).empty() || !platform::is_directory(folder_path(folder))))
+        return nullptr;
+
+    std::uint32_t saved_counter = m_counter;
+    auto copy = std::make_unique<MessageEntry>();
+    copy->number = next_number();
+    copy->file_name = text::format("CV%06u", copy->number);
+    copy->server_id = entry.server_id;
+    copy->mailbox = entry.mailbox;
+    copy->to = entry.to;
+    copy->from = entry.from;
+    copy->subject = entry.subject;
+    copy->date = entry.date;
+    copy->size = entry.size;
+    copy->folder = folder;
+
+    if (downloaded) {
+        if (!copy_file(message_path(entry), message_path(*copy))) {
+            m_counter = saved_counter;
+            return nullptr;
+        }
+        std::string parts = part_list_path(entry);
+        if (platform::exists(parts))
+            (void)copy_file(parts, part_list_path(*copy));
+        entry.flags &= ~flags::copy_pending;
+    } else {
+        entry.flags |= flags::copy_pending;
+    }
+    copy->flags = entry.flags;
+    m_entries.push_back(std::move(copy));
+    m_dirty = true;
+    return m_entries.back().get();
+}
+
+bool MessageIndex::empty_folder(std::string_view folder)
+{
+    bool ok = true;
+    std::string name(folder);  // folder may refer to an entry's own field
+    for (std::size_t i = m_entries.size(); i-- > 0;) {
+        if (i >= m_entries.size())
+            continue;
+        MessageEntry& entry = *m_entries[i];
+        if (text::iequals(entry.folder, name) && !delete_entry(entry))
+            ok = false;
+    }
+    return ok;
+}
+
+bool MessageIndex::rename_folder(std::string_view old_name, std::string_view new_name)
+{
+    if (!is_safe_folder_name(old_name) || !is_valid_new_folder_name(new_name))
+        return false;
+    auto old_on_disk = platform::resolve_nocase(m_user_dir, old_name);
+    if (!old_on_disk)
+        return false;
+    // Another folder of the new name (in any letter case) is left alone; a
+    // change of letter case alone renames the folder itself.
+    auto new_on_disk = platform::resolve_nocase(m_user_dir, new_name);
+    if (new_on_disk && *new_on_disk != *old_on_disk)
+        return false;
+    if (!platform::rename_file(platform::join_path(m_user_dir, *old_on_disk),
+                               platform::join_path(m_user_dir, new_name)))
+        return false;
+    std::string old_copy(old_name);
+    for (auto& entry : m_entries) {
+        if (text::iequals(entry->folder, old_copy)) {
+            entry->folder = new_name;
+            m_dirty = true;
+        }
+    }
+    return true;
+}
+
+bool MessageIndex::rename_mailbox(std::string_view old_name, std::string_view new_name)
+{
+    std::string from = uid_file_path(old_name);
+    std::string to = uid_file_path(new_name);
+    if (from.empty() || to.empty())
+        return false;
+    // A mailbox that was never checked has no UID file; its entries are
+    // renamed all the same.
+    if (platform::exists(from)) {
+        std::string target = platform::join_path(m_user_dir, std::string(new_name) + ".uid");
+        if (from != target && !platform::rename_file(from, target))
+            return false;
+    }
+    std::string old_copy(old_name);
+    for (auto& entry : m_entries) {
+        if (text::iequals(entry->mailbox, old_copy)) {
+            entry->mailbox = new_name;
+            m_dirty = true;
+        }
+    }
+    return true;
+}
+
+std::uint64_t MessageIndex::stored_size_kb() const
+{
+    std::uint64_t sum = 0;
+    for (const auto& entry : m_entries) {
+        if (entry->has(flags::downloaded))
+            sum += entry->size;
+    }
+    return (sum + 512) / 1024;
+}
+
+bool MessageIndex::clear_new_flags()
+{
+    bool changed = false;
+    for (auto& entry : m_entries) {
+        if (entry->has(flags::new_message)) {
+            entry->flags &= ~flags::new_message;
+            changed = true;
+        }
+    }
+    if (changed)
+        m_dirty = true;
+    return changed;
+}
+
+std::size_t MessageIndex::prune_folderless(const std::function<bool(const MessageEntry&)>& drop)
+{
+    std::size_t removed = 0;
+    for (std::size_t i = m_entries.size(); i-- > 0;) {
+        const MessageEntry& entry = *m_entries[i];
+        if (entry.folder.empty() && drop(entry)) {
+            m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(i));
+            ++removed;
+        }
+    }
+    if (removed)
+        m_dirty = true;
+    return removed;
+}
+
+void MessageIndex::erase(const MessageEntry& entry)
+{
+    auto it = position_of(entry);
+    if (it != m_entries.end()) {
+        m_entries.erase(it);
+        m_dirty = true;
+    }
+}
+
+}  // namespace corvane::store

@@ -1,0 +1,350 @@
+#include "engine/store/index/message_index.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "common/platform/files.h"
+#include "common/text/strings.h"
+#include "engine/store/index/index_file.h"
+#include "engine/store/index/part_list_file.h"
+#include "tests/support/temp_dir.h"
+
+namespace corvane::store {
+namespace {
+
+namespace fs = platform;
+
+class MessageIndexTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* folder : {"Inbox", "Drafts", "Sent", "Trash", "Work"})
+            ASSERT_TRUE(fs::make_directory(dir / folder).ok());
+        index.open(dir.path());
+    }
+
+    // A downloaded message with its files in folder.
+    MessageEntry& stored(const std::string& folder, const std::string& server_id = "", const std::string& mailbox = "")
+    {
+        MessageEntry& entry = index.add_entry();
+        entry.number = index.next_number();
+        entry.file_name = text::format("CV%06u", entry.number);
+        entry.folder = folder;
+        entry.server_id = server_id;
+        entry.mailbox = mailbox;
+        entry.size = 1000;
+        entry.flags = flags::downloaded | flags::new_message;
+        EXPECT_TRUE(fs::write_file_atomic(index.message_path(entry), "Subject: x\r\n\r\nbody\r\n").ok());
+        EXPECT_TRUE(write_part_list(index.part_list_path(entry), PartList(1)));
+        return entry;
+    }
+
+    testing::TempDir dir;
+    MessageIndex index;
+};
+
+TEST_F(MessageIndexTest, MissingIndexIsEmptyAndClean)
+{
+    EXPECT_EQ(index.size(), 0u);
+    EXPECT_EQ(index.counter(), 1u);
+    EXPECT_FALSE(index.dirty());
+    EXPECT_TRUE(index.save());
+    EXPECT_FALSE(fs::exists(dir / "Messages.idx"));
+}
+
+TEST_F(MessageIndexTest, CounterWrapsAndSkipsNumbersInUse)
+{
+    index.set_counter(999999);
+    EXPECT_EQ(index.next_number(), 999999u);
+    EXPECT_EQ(index.next_number(), 1u);
+    EXPECT_EQ(index.counter(), 2u);
+
+    // After a wrap the counter meets messages that are still kept: their
+    // numbers (and so their files) are never handed out again.
+    index.set_counter(1);
+    MessageEntry& first = stored("Inbox");
+    EXPECT_EQ(first.number, 1u);
+    stored("Inbox");
+    index.set_counter(1);
+    EXPECT_EQ(index.next_number(), 3u);
+}
+
+TEST_F(MessageIndexTest, SaveAndLoadRoundTrip)
+{
+    MessageEntry& a = stored("Inbox", "uid-a", "Home");
+    a.subject = "Hello";
+    a.from = "Andr\xc3\xa9 <a@x>";
+    a.date = 929460030;
+    MessageEntry& header_only = index.add_entry();
+    header_only.number = index.next_number();
+    header_only.file_name = text::format("CV%06u", header_only.number);
+    header_only.folder = "Work";
+    header_only.server_id = "uid-b";
+    ASSERT_TRUE(index.save());
+    EXPECT_FALSE(index.dirty());
+
+    MessageIndex again;
+    again.open(dir.path());
+    EXPECT_TRUE(again.dirty());
+    EXPECT_EQ(again.counter(), 3u);
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_EQ(again.entries()[0]->subject, "Hello");
+    EXPECT_EQ(again.entries()[0]->from, "Andr\xc3\xa9 <a@x>");
+    EXPECT_EQ(again.entries()[0]->date, 929460030u);
+    EXPECT_EQ(again.entries()[1]->server_id, "uid-b");
+    EXPECT_EQ(again.entries()[1]->flags, 0u);
+}
+
+TEST_F(MessageIndexTest, LoadDropsVanishedMessagesAndRereadsUrgentFlag)
+{
+    MessageEntry& keep = stored("Inbox");
+    MessageEntry& gone = stored("Work");
+    MessageEntry& waiting = stored("Inbox", "uid", "Home");
+    ASSERT_TRUE(index.delete_entry(waiting));  // kept, without a folder and without files
+    ASSERT_TRUE(fs::remove_file(index.message_path(gone)).ok());
+    ASSERT_TRUE(index.save());
+    // An entry of the earlier format whose message is urgent.
+    std::string old;
+    for (const char* field : {"", "", "", "", "Old", "", "", "0", "10", "N", "50", "CV000050", "inbox", "Y", "N", "N"})
+        old += std::string(field) + '\x01';
+    old += "\r\n";
+    ASSERT_TRUE(fs::append_file(dir / "Messages.idx", old).ok());
+    ASSERT_TRUE(fs::write_file_atomic(dir / "Inbox/CV000050.msg", "From: a\r\nX-Priority: 1 (Highest)\r\n\r\n").ok());
+
+    MessageIndex again;
+    again.open(dir.path());
+    ASSERT_EQ(again.size(), 3u);
+    EXPECT_EQ(again.entries()[0]->number, keep.number);
+    EXPECT_EQ(again.entries()[1]->folder, "");
+    EXPECT_EQ(again.entries()[2]->number, 50u);
+    EXPECT_EQ(again.entries()[2]->flags, flags::downloaded | flags::urgent);
+}
+
+TEST_F(MessageIndexTest, IndexCutInTheMiddleOfARecord)
+{
+    stored("Inbox");
+    stored("Inbox");
+    ASSERT_TRUE(index.save());
+    auto text = fs::read_file(dir / "Messages.idx");
+    ASSERT_TRUE(text);
+    ASSERT_TRUE(fs::write_file_atomic(dir / "Messages.idx", text->substr(0, text->size() - 20)).ok());
+    MessageIndex again;
+    again.open(dir.path());
+    EXPECT_EQ(again.size(), 1u);
+}
+
+TEST_F(MessageIndexTest, FailedSaveKeepsTheIndexDirty)
+{
+    stored("Inbox");
+    ASSERT_TRUE(index.save());
+    // The user directory disappears under us (or the disk refuses): the
+    // save fails, the old index stays what it was, the changes stay marked.
+    testing::TempDir other;
+    ASSERT_EQ(::rename(dir.path().c_str(), (other / "moved").c_str()), 0);
+    index.mark_dirty();
+    EXPECT_FALSE(index.save());
+    EXPECT_TRUE(index.dirty());
+    ASSERT_EQ(::rename((other / "moved").c_str(), dir.path().c_str()), 0);
+    EXPECT_TRUE(index.save());
+    EXPECT_FALSE(index.dirty());
+}
+
+TEST_F(MessageIndexTest, FolderQueriesFollowIndexOrder)
+{
+    MessageEntry& a = stored("Inbox");
+    MessageEntry& b = stored("Work");
+    MessageEntry& c = stored("inbox");
+    c.flags |= flags::read;
+    EXPECT_EQ(index.first_in_folder("INBOX"), &a);
+    EXPECT_EQ(index.count_in_folder("Inbox"), 2u);
+    EXPECT_EQ(index.unread_in_folder("Inbox"), 1u);
+    EXPECT_EQ(index.next_in_folder(a), &c);
+    EXPECT_EQ(index.previous_in_folder(c), &a);
+    EXPECT_EQ(index.previous_in_folder(a), nullptr);
+    EXPECT_EQ(index.next_in_folder(b), nullptr);
+    EXPECT_EQ(index.find(b.number), &b);
+    EXPECT_EQ(index.find(12345), nullptr);
+    EXPECT_EQ(index.first_in_folder("Nope"), nullptr);
+}
+
+TEST_F(MessageIndexTest, MoveCarriesTheFiles)
+{
+    MessageEntry& entry = stored("Inbox");
+    std::string old_path = index.message_path(entry);
+    ASSERT_TRUE(index.move(entry, "Work"));
+    EXPECT_EQ(entry.folder, "Work");
+    EXPECT_FALSE(fs::exists(old_path));
+    EXPECT_TRUE(fs::exists(dir / ("Work/" + entry.file_name + ".msg")));
+    EXPECT_TRUE(fs::exists(dir / ("Work/" + entry.file_name + ".att")));
+
+    // Same folder in another letter case: no file is touched.
+    ASSERT_TRUE(index.move(entry, "WORK"));
+    EXPECT_EQ(entry.folder, "WORK");
+    EXPECT_TRUE(fs::exists(dir / ("Work/" + entry.file_name + ".msg")));
+    EXPECT_EQ(index.message_path(entry), dir / ("Work/" + entry.file_name + ".msg"));
+
+    // A folder that does not exist, or a name that leaves the user
+    // directory: nothing changes.
+    EXPECT_FALSE(index.move(entry, "Missing"));
+    EXPECT_FALSE(index.move(entry, "../Work"));
+    EXPECT_FALSE(index.move(entry, ".."));
+    EXPECT_EQ(entry.folder, "WORK");
+
+    // A message that was never downloaded moves by name alone.
+    MessageEntry& header_only = index.add_entry();
+    header_only.folder = "Inbox";
+    header_only.file_name = "CV000099";
+    EXPECT_TRUE(index.move(header_only, "Trash"));
+    EXPECT_EQ(header_only.folder, "Trash");
+}
+
+TEST_F(MessageIndexTest, DeleteKeepsEntriesThatWaitForTheServer)
+{
+    MessageEntry& from_server = stored("Inbox", "uid-1", "Home");
+    MessageEntry& local = stored("Inbox");
+    std::string server_file = index.message_path(from_server);
+    std::string local_file = index.message_path(local);
+
+    ASSERT_TRUE(index.delete_entry(from_server));
+    EXPECT_EQ(index.size(), 2u);
+    EXPECT_EQ(from_server.folder, "");
+    EXPECT_FALSE(fs::exists(server_file));
+    EXPECT_FALSE(fs::exists(server_file.substr(0, server_file.size() - 4) + ".att"));
+
+    ASSERT_TRUE(index.delete_entry(local));
+    EXPECT_EQ(index.size(), 1u);
+    EXPECT_FALSE(fs::exists(local_file));
+}
+
+TEST_F(MessageIndexTest, CopyOfDownloadedAndOfHeaderOnlyEntries)
+{
+    MessageEntry& source = stored("Inbox", "uid-1", "Home");
+    source.subject = "Copied";
+    source.flags |= flags::copy_pending;
+    MessageEntry* copy = index.copy(source, "Work");
+    ASSERT_NE(copy, nullptr);
+    EXPECT_NE(copy->number, source.number);
+    EXPECT_EQ(copy->file_name, text::format("CV%06u", copy->number));
+    EXPECT_EQ(copy->subject, "Copied");
+    EXPECT_EQ(copy->server_id, "uid-1");
+    EXPECT_FALSE(source.has(flags::copy_pending));
+    EXPECT_EQ(copy->flags, source.flags);
+    EXPECT_EQ(fs::read_file(index.message_path(*copy)).value(), fs::read_file(index.message_path(source)).value());
+    EXPECT_TRUE(fs::exists(index.part_list_path(*copy)));
+
+    MessageEntry& header_only = index.add_entry();
+    header_only.number = index.next_number();
+    header_only.file_name = text::format("CV%06u", header_only.number);
+    header_only.folder = "Inbox";
+    header_only.server_id = "uid-2";
+    header_only.mailbox = "Home";
+    MessageEntry* pending = index.copy(header_only, "Work");
+    ASSERT_NE(pending, nullptr);
+    EXPECT_TRUE(header_only.has(flags::copy_pending));
+    EXPECT_TRUE(pending->has(flags::copy_pending));
+    EXPECT_FALSE(fs::exists(index.message_path(*pending)));
+
+    std::size_t before = index.size();
+    EXPECT_EQ(index.copy(source, "../../tmp"), nullptr);
+    EXPECT_EQ(index.copy(source, "Missing"), nullptr);
+    EXPECT_EQ(index.size(), before);
+}
+
+TEST_F(MessageIndexTest, EmptyFolderAndStoredSize)
+{
+    stored("Trash", "uid-1", "Home");
+    stored("Trash");
+    stored("Trash");
+    MessageEntry& other = stored("Inbox");
+    other.size = 1536;
+    EXPECT_EQ(index.stored_size_kb(), (4 * 1000 - 1000 + 1536 + 512) / 1024);
+    ASSERT_TRUE(index.empty_folder("trash"));
+    EXPECT_EQ(index.count_in_folder("Trash"), 0u);
+    EXPECT_EQ(index.size(), 2u);  // the Inbox message and the one waiting for its server
+    auto left = fs::list_directory(dir / "Trash");
+    ASSERT_TRUE(left);
+    EXPECT_TRUE(left->empty());
+}
+
+TEST_F(MessageIndexTest, RenameFolderAndMailbox)
+{
+    MessageEntry& a = stored("Work", "uid", "Home");
+    ASSERT_TRUE(index.rename_folder("work", "Projects"));
+    EXPECT_EQ(a.folder, "Projects");
+    EXPECT_TRUE(fs::exists(index.message_path(a)));
+    EXPECT_FALSE(fs::exists(dir / "Work"));
+    // Not onto another folder, not to an unsafe name, not from a missing one.
+    EXPECT_FALSE(index.rename_folder("Projects", "INBOX"));
+    EXPECT_FALSE(index.rename_folder("Projects", "../out"));
+    EXPECT_FALSE(index.rename_folder("Nope", "Other"));
+    // A change of letter case alone is a rename.
+    EXPECT_TRUE(index.rename_folder("Projects", "PROJECTS"));
+    EXPECT_TRUE(fs::is_directory(dir / "PROJECTS"));
+
+    ASSERT_TRUE(fs::write_file_atomic(dir / "Home.uid", "uid\r\n").ok());
+    ASSERT_TRUE(index.rename_mailbox("home", "Office"));
+    EXPECT_EQ(a.mailbox, "Office");
+    EXPECT_TRUE(fs::exists(dir / "Office.uid"));
+    EXPECT_FALSE(fs::exists(dir / "Home.uid"));
+    EXPECT_FALSE(index.rename_mailbox("Office", "../x"));
+    EXPECT_EQ(a.mailbox, "Office");
+}
+
+TEST_F(MessageIndexTest, SessionEndHooks)
+{
+    MessageEntry& a = stored("Inbox");
+    ASSERT_TRUE(index.save());
+    EXPECT_TRUE(index.clear_new_flags());
+    EXPECT_FALSE(a.has(flags::new_message));
+    EXPECT_TRUE(index.dirty());
+    EXPECT_FALSE(index.clear_new_flags());
+
+    MessageEntry& waiting = stored("Inbox", "uid-w", "Home");
+    MessageEntry& dropped = stored("Inbox", "uid-d", "Gone");
+    ASSERT_TRUE(index.delete_entry(waiting));
+    ASSERT_TRUE(index.delete_entry(dropped));
+    EXPECT_EQ(index.prune_folderless([](const MessageEntry& e) { return e.mailbox == "Gone"; }), 1u);
+    ASSERT_EQ(index.size(), 2u);
+    EXPECT_EQ(index.entries()[1]->server_id, "uid-w");
+}
+
+// A save killed at any moment leaves the old or the new index, never a mix
+// or a torn file.
+TEST_F(MessageIndexTest, KilledSaveLeavesOldOrNewIndex)
+{
+    for (int i = 0; i < 2000; ++i) {
+        MessageEntry& entry = index.add_entry();
+        entry.number = index.next_number();
+        entry.file_name = text::format("CV%06u", entry.number);
+        entry.folder = "Inbox";
+        entry.subject = "old";
+    }
+    ASSERT_TRUE(index.save());
+    const std::string old_text = fs::read_file(dir / "Messages.idx").value();
+    for (auto& entry : index.entries())
+        entry->subject = "new";
+    index.mark_dirty();
+    const std::string new_text = format_index(index.counter(), index.entries());
+
+    for (int round = 0; round < 20; ++round) {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (;;) {
+                index.mark_dirty();
+                (void)index.save();
+            }
+        }
+        ::usleep(static_cast<useconds_t>(500 + round * 700));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        std::string now = fs::read_file(dir / "Messages.idx").value();
+        ASSERT_TRUE(now == old_text || now == new_text) << "round " << round << ": " << now.size() << " bytes";
+    }
+}
+
+}  // namespace
+}  // namespace corvane::store
