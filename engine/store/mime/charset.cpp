@@ -46,6 +46,9 @@ constexpr std::array kAliases = {
     Alias{"x-euc", "EUC-JP"},
     Alias{"utf8", "UTF-8"},
     Alias{"x-unicode-2-0-utf-8", "UTF-8"},
+    // Python's email package labels these two with its codec names.
+    Alias{"eucgb2312_cn", "GBK"},
+    Alias{"big5_tw", "BIG5"},
 };
 
 // iconv from one charset to UTF-8, replacing invalid bytes.

@@ -31,7 +31,10 @@ void HeaderList::add_line(std::string_view line)
             ++i;
         m_bytes += line.size();
         std::string& value = m_fields[m_last_added].value;
-        m_decoder.append(" ", value);
+        // "Subject:" folded straight after the colon gets no leading blank,
+        // which would sort it before every other subject.
+        if (!value.empty())
+            m_decoder.append(" ", value);
         m_decoder.append(line.substr(i), value);
         return;
     }

@@ -41,7 +41,8 @@ class HeaderList {
 public:
     // One header line without its CR LF. A line beginning with a blank or
     // tab continues the last pair added: its leading white space is skipped
-    // and it is appended after one blank. Any other line is split at its
+    // and it is appended after one blank (none while the value is empty).
+    // Any other line is split at its
     // first ":" (the name loses trailing blanks, the value one blank after
     // the colon); a line without ":" and an empty line are ignored.
     void add_line(std::string_view line);

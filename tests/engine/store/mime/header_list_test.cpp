@@ -43,6 +43,9 @@ TEST(HeaderList, FoldedHeaderBecomesOneValueWithSingleBlanks)
     EXPECT_EQ(h.value("Subject"), "first second third");
     EXPECT_EQ(h.value("To"), "a@example.org");
 
+    HeaderList empty_first = parse({"Subject:", " =?utf-8?Q?folded?=", "\tat once"});
+    EXPECT_EQ(empty_first.value("Subject"), "folded at once") << "no leading blank";
+
     HeaderList orphan = parse({"  continuation without a header", "X: y"});
     EXPECT_EQ(orphan.size(), 1u);
 }
