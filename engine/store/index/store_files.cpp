@@ -242,8 +242,12 @@ bool LineReader::next(std::string& line, std::size_t max_bytes)
         }
     }
     // The CR of a CR LF belongs to the line end, not to the line.
-    if (last == '\r' && content == line.size())
-        line.pop_back();
+    m_line_length = content;
+    if (last == '\r') {
+        --m_line_length;
+        if (content == line.size())
+            line.pop_back();
+    }
     return true;
 }
 

@@ -69,6 +69,8 @@ public:
     std::uint64_t line_offset() const { return m_line_offset; }
     // Raw bytes the last line took in the file, its line end included.
     std::uint64_t line_bytes() const { return m_line_bytes; }
+    // Length of the last line in the file, uncut, without its line end.
+    std::uint64_t line_length() const { return m_line_length; }
 
 private:
     bool fill();
@@ -79,6 +81,7 @@ private:
     std::uint64_t m_buffer_offset = 0;  // file offset of m_buffer[0]
     std::uint64_t m_line_offset = 0;
     std::uint64_t m_line_bytes = 0;
+    std::uint64_t m_line_length = 0;
     bool m_eof = false;
 };
 
