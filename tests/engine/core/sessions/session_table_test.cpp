@@ -1,0 +1,504 @@
+#include "engine/core/sessions/session_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "common/ini/profile.h"
+#include "common/log/log_file.h"
+#include "common/platform/clock.h"
+#include "common/platform/files.h"
+#include "engine/core/sessions/shared_slots.h"
+#include "tests/support/temp_dir.h"
+
+using namespace corvane::sessions;
+using corvane::testing::TempDir;
+namespace fs = corvane::platform;
+namespace ini = corvane::ini;
+namespace log = corvane::log;
+
+namespace {
+
+// 2026-12-02 10:00:00 UTC.
+constexpr std::time_t start_time = 1796205600;
+
+// A user record that records the work done on its mail.
+class RecordingUser final : public SessionUser {
+public:
+    struct Calls {
+        int empty_trash = 0;
+        int clear_new_flags = 0;
+        int delete_on_servers = 0;
+        int save_index = 0;
+        int released = 0;
+    };
+
+    RecordingUser(std::string name, std::string dir, Calls* calls)
+        : m_name(std::move(name)), m_dir(std::move(dir)), m_calls(calls)
+    {
+        m_settings = m_dir + "/User.ini";
+    }
+
+    const std::string& name() const override { return m_name; }
+    const std::string& directory() const override { return m_dir; }
+    const std::string& settings_path() const override { return m_settings; }
+    std::string default_full_name() const override { return "Jo Smith"; }
+    std::string default_email() const override { return "jo@example.org"; }
+    std::string language() const override { return "en"; }
+    std::string theme() const override { return "jsFrames"; }
+    bool empty_trash_on_exit() const override { return empty_trash; }
+    std::optional<std::int64_t> mail_size_kb() const override { return size_kb; }
+    std::optional<std::int64_t> message_count() const override { return messages; }
+    void empty_trash_folder(log::Logger&) override { ++m_calls->empty_trash; }
+    void clear_new_flags() override { ++m_calls->clear_new_flags; }
+    bool prune_entries_without_folder() override { return server_deletion_due; }
+    void delete_on_servers(log::Logger&) override { ++m_calls->delete_on_servers; }
+    void save_index(log::Logger&) override { ++m_calls->save_index; }
+    bool place_welcome_message(log::Logger&) override { return welcome_placed; }
+    void release() override { ++m_calls->released; }
+
+    bool empty_trash = false;
+    std::int64_t size_kb = 0;
+    std::int64_t messages = 0;
+    bool server_deletion_due = false;
+    bool welcome_placed = false;
+
+private:
+    std::string m_name;
+    std::string m_dir;
+    std::string m_settings;
+    Calls* m_calls;
+};
+
+class SessionTableTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+        ASSERT_TRUE(fs::make_directory(m_tmp / "Temp"));
+        ASSERT_TRUE(fs::make_directory(m_tmp / "Users"));
+        log::LogSettings log_settings;
+        log_settings.directory = m_tmp.path();
+        m_log = std::make_unique<log::LogFile>(log_settings);
+        m_settings.temp_dir = m_tmp / "Temp";
+        make_table();
+    }
+
+    void make_table(std::size_t slots = 200)
+    {
+        m_table.reset();
+        SessionTable::Options options;
+        options.log = m_log.get();
+        options.slot_capacity = slots;
+        options.settings = [this] { return m_settings; };
+        options.load_user = [this](std::string_view name, log::Logger&) -> std::unique_ptr<SessionUser> {
+            if (m_recording) {
+                auto user = std::make_unique<RecordingUser>(std::string(name), m_tmp / "Users", &m_calls);
+                user->empty_trash = m_empty_trash;
+                user->size_kb = m_size_kb;
+                user->messages = m_messages;
+                user->server_deletion_due = m_server_deletion_due;
+                user->welcome_placed = m_welcome_placed;
+                return user;
+            }
+            return IniSessionUser::load(m_tmp / "Users", name, UserDefaults{});
+        };
+        options.count_stuck = [this] { ++m_stuck; };
+        m_table = std::make_unique<SessionTable>(std::move(options));
+    }
+
+    SessionHold create(const std::string& user, const std::string& address = "10.1.2.3")
+    {
+        log::RequestLog request(m_log.get());
+        return m_table->create(user, address, request);
+    }
+
+    std::string log_text()
+    {
+        auto text = fs::read_file(m_tmp / "Corvane.log");
+        return text ? *text : "";
+    }
+    int occurrences(const std::string& needle)
+    {
+        std::string all = log_text();
+        int n = 0;
+        for (auto pos = all.find(needle); pos != std::string::npos; pos = all.find(needle, pos + 1))
+            ++n;
+        return n;
+    }
+
+    TempDir m_tmp;
+    fs::ManualClock m_clock{start_time};
+    fs::ScopedClock m_scoped{m_clock};
+    std::unique_ptr<log::LogFile> m_log;
+    SessionSettings m_settings;
+    std::unique_ptr<SessionTable> m_table;
+    int m_stuck = 0;
+
+    bool m_recording = false;
+    RecordingUser::Calls m_calls;
+    bool m_empty_trash = false;
+    std::int64_t m_size_kb = 0;
+    std::int64_t m_messages = 0;
+    bool m_server_deletion_due = false;
+    bool m_welcome_placed = false;
+};
+
+}  // namespace
+
+TEST_F(SessionTableTest, MaximumRefusesFurtherSessionsUntilOneEnds)
+{
+    m_settings.maximum = 2;
+    SessionHold a = create("anna");
+    SessionHold b = create("bert");
+    ASSERT_TRUE(a && b);
+    EXPECT_FALSE(create("carl")) << "the third session must be refused";
+
+    std::string a_dir = a->temp_dir();
+    EXPECT_TRUE(fs::is_directory(a_dir));
+    EXPECT_TRUE(a.kill());
+    EXPECT_FALSE(fs::exists(a_dir)) << "a session's directory lives exactly as long as the session";
+    EXPECT_TRUE(create("carl"));
+
+    // Maximum is read at each call, but never beyond the slots mapped.
+    b.release();
+    m_settings.maximum = 500;
+    make_table(3);
+    std::vector<SessionHold> holds;
+    for (int i = 0; i < 4; ++i)
+        holds.push_back(create("user" + std::to_string(i)));
+    EXPECT_TRUE(holds[2]);
+    EXPECT_FALSE(holds[3]) << "got a fourth session with three slots";
+}
+
+TEST_F(SessionTableTest, IdsAreDistinctSevenLetterWordsFoundOnlyExactly)
+{
+    std::set<std::string> ids;
+    std::vector<SessionHold> holds;
+    for (int i = 0; i < 50; ++i) {
+        holds.push_back(create("user" + std::to_string(i)));
+        ASSERT_TRUE(holds.back());
+        const std::string& id = holds.back()->id();
+        EXPECT_TRUE(is_session_id(id)) << id;
+        ids.insert(id);
+    }
+    EXPECT_EQ(ids.size(), 50u);
+
+    std::string id = holds[7]->id();
+    SessionHold found = m_table->find_by_id(id);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found.get(), holds[7].get());
+    EXPECT_EQ(found->busy_count(), 2);
+    std::string lower = id;
+    for (char& c : lower)
+        c = static_cast<char>(c - 'A' + 'a');
+    EXPECT_FALSE(m_table->find_by_id(lower)) << "ids compare with regard to case";
+    EXPECT_FALSE(m_table->find_by_id(id.substr(0, 6)));
+    EXPECT_FALSE(m_table->find_by_id(id + "A"));
+    EXPECT_FALSE(is_session_id("ABCDEFg"));
+    EXPECT_FALSE(is_session_id("ABCDEF"));
+}
+
+TEST_F(SessionTableTest, FindByUserComparesSixteenCharactersWithoutCase)
+{
+    SessionHold jsmith = create("jsmith");
+    SessionHold longer = create("averyveryverylongname");
+    ASSERT_TRUE(jsmith && longer);
+
+    struct Case {
+        const char* wanted;
+        Session* expected;
+    } cases[] = {
+        {"JSmith", jsmith.get()},
+        {"jsmith", jsmith.get()},
+        {"jsmit", nullptr},
+        {"jsmithe", nullptr},
+        {"AVERYVERYVERYLONGXYZ", longer.get()},  // other case, differs after the 16th
+        {"averyveryverXlongname", nullptr},      // differs at the 13th
+        {"averyveryverylonXYZ", longer.get()},   // differs only after the 16th
+        {"averyveryverylon", longer.get()},      // exactly the first 16
+    };
+    for (const auto& c : cases) {
+        SessionHold found = m_table->find_by_user(c.wanted);
+        EXPECT_EQ(found.get(), c.expected) << c.wanted;
+    }
+}
+
+TEST_F(SessionTableTest, IdleLimitsDependOnTheView)
+{
+    SessionHold compose = create("composer");
+    SessionHold list = create("reader");
+    ASSERT_TRUE(compose && list);
+    compose->set_current_view(view_compose);
+    list->set_current_view(view_list);
+    std::string compose_id = compose->id();
+    std::string list_id = list->id();
+    std::string list_dir = list->temp_dir();
+    compose.release();
+    list.release();
+
+    m_clock.advance(20 * 60);
+    m_table->expire_idle();
+    EXPECT_EQ(m_table->count(), 2u) << "exactly 20 idle minutes is not yet too long";
+
+    m_clock.advance(1);
+    m_table->expire_idle();
+    EXPECT_FALSE(m_table->find_by_id(list_id)) << "a List session idle for more than 20 minutes ends";
+    EXPECT_FALSE(fs::exists(list_dir));
+    EXPECT_TRUE(m_table->find_by_id(compose_id));
+
+    m_clock.set(start_time + 119 * 60);
+    m_table->expire_idle();
+    EXPECT_TRUE(m_table->find_by_id(compose_id)) << "a Compose session survives 119 idle minutes";
+
+    m_clock.set(start_time + 120 * 60 + 1);
+    m_table->expire_idle();
+    EXPECT_EQ(m_table->count(), 0u);
+
+    std::string log = log_text();
+    EXPECT_NE(log.find("Trying to delete session " + list_id + "... \r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("[" + list_id + "] Expiring session " + list_id + "..."), std::string::npos) << log;
+    EXPECT_EQ(occurrences("Session expired"), 2);
+}
+
+TEST_F(SessionTableTest, TouchKeepsASessionAliveAndRecordsLastAccess)
+{
+    SessionHold hold = create("jsmith");
+    ASSERT_TRUE(hold);
+    m_clock.advance(15 * 60);
+    m_table->touch(*hold);
+    EXPECT_EQ(hold->last_access(), start_time + 15 * 60);
+    std::string settings_path = hold->user()->settings_path();
+    hold.release();
+
+    EXPECT_EQ(ini::Profile(settings_path).text("Stats", "LastAccess", ""), "2026-12-02 10:15:00");
+    m_clock.advance(15 * 60);
+    m_table->expire_idle();
+    EXPECT_EQ(m_table->count(), 1u) << "touched 15 minutes ago";
+}
+
+TEST_F(SessionTableTest, KillOfAHeldSessionCompletesWhenTheLastHolderLeaves)
+{
+    SessionHold request = create("jsmith");
+    ASSERT_TRUE(request);
+    std::string id = request->id();
+    std::string dir = request->temp_dir();
+
+    // An administrative kill while a request holds the session.
+    log::RequestLog buffer(m_log.get());
+    EXPECT_FALSE(m_table->delete_by_id(id, buffer));
+    buffer.flush();
+    EXPECT_TRUE(fs::is_directory(dir));
+    EXPECT_EQ(request->delete_attempts(), 1);
+
+    // A second holder kills (a logout) while the first still holds it.
+    SessionHold logout = m_table->find_by_id(id);
+    ASSERT_TRUE(logout);
+    EXPECT_FALSE(logout.kill());
+    EXPECT_EQ(m_table->count(), 1u);
+
+    request.release();
+    EXPECT_EQ(m_table->count(), 0u) << "the release of the last holder ends the session";
+    EXPECT_FALSE(fs::exists(dir));
+    EXPECT_NE(log_text().find("Could not delete session " + id + ". (count = 1)"), std::string::npos) << log_text();
+
+    // Unknown ids are logged and survived.
+    log::RequestLog unknown(m_log.get());
+    EXPECT_FALSE(m_table->delete_by_id("NOSUCHX", unknown));
+    EXPECT_FALSE(m_table->delete_by_id(std::string("AB\r\nCD", 6), unknown));
+}
+
+TEST_F(SessionTableTest, ASessionHeldThroughSixtyAttemptsIsStuckAndHidden)
+{
+    SessionHold request = create("JSmith");
+    ASSERT_TRUE(request);
+    std::string id = request->id();
+    for (int attempt = 1; attempt <= 59; ++attempt) {
+        log::RequestLog buffer(m_log.get());
+        EXPECT_FALSE(m_table->delete_by_id(id, buffer));
+    }
+    EXPECT_EQ(m_stuck, 0);
+    EXPECT_TRUE(m_table->find_by_user("jsmith"));
+    {
+        log::RequestLog buffer(m_log.get());
+        EXPECT_FALSE(m_table->delete_by_id(id, buffer));
+    }
+    EXPECT_EQ(m_stuck, 1) << "counted once, at the 60th attempt";
+    EXPECT_FALSE(m_table->find_by_user("jsmith")) << "a stuck session must not catch the user's next logon";
+    EXPECT_EQ(request->user_name(), "*JSmith*");
+    EXPECT_EQ(occurrences("Could not delete session " + id + "! (count = 1)"), 1);
+
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        log::RequestLog buffer(m_log.get());
+        EXPECT_FALSE(m_table->delete_by_id(id, buffer));
+    }
+    EXPECT_EQ(m_stuck, 1);
+    EXPECT_EQ(request->delete_attempts(), 60);
+    EXPECT_EQ(occurrences("Could not delete session " + id + "!"), 1);
+
+    // A new logon of the user gets a session of its own.
+    SessionHold fresh = create("JSmith");
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(m_table->find_by_user("JSMITH").get(), fresh.get());
+
+    request.release();
+    EXPECT_FALSE(m_table->find_by_id(id)) << "it ends when its holders finally leave";
+}
+
+TEST_F(SessionTableTest, TheEndOfASessionTidiesMailInOneChain)
+{
+    m_recording = true;
+    struct Case {
+        const char* what;
+        bool empty_trash;
+        std::int64_t max_dir_size, size_kb, max_messages, messages;
+        const char* line;  // nullptr: the trash stays
+    } cases[] = {
+        {"user asks", true, 10, 50, 1, 10, "Emptying trash for u\r\n"},
+        {"size over", false, 10, 50, 1, 10, "Emptying trash for u (Exceeds Disk Space Threshold)"},
+        {"size under: count not consulted", false, 100, 50, 1, 10, nullptr},
+        {"no size limit, count over", false, 0, 50, 5, 10, "Emptying trash for u (Exceeds Message Count Threshold)"},
+        {"no limits", false, 0, 50, 0, 10, nullptr},
+        {"count at the limit", false, 0, 50, 10, 10, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        m_calls = {};
+        m_empty_trash = c.empty_trash;
+        m_settings.max_dir_size_kb = c.max_dir_size;
+        m_size_kb = c.size_kb;
+        m_settings.max_messages = c.max_messages;
+        m_messages = c.messages;
+        int trash_lines = occurrences("Emptying trash for u");
+        SessionHold hold = create("u");
+        ASSERT_TRUE(hold);
+        EXPECT_TRUE(hold.kill());
+        EXPECT_EQ(m_calls.empty_trash, c.line ? 1 : 0);
+        EXPECT_EQ(occurrences("Emptying trash for u"), trash_lines + (c.line ? 1 : 0));
+        if (c.line) {
+            EXPECT_NE(log_text().find(c.line), std::string::npos) << log_text();
+        }
+        EXPECT_EQ(m_calls.clear_new_flags, 1);
+        EXPECT_EQ(m_calls.delete_on_servers, 0);
+        EXPECT_EQ(m_calls.save_index, 1);
+        EXPECT_EQ(m_calls.released, 1);
+    }
+
+    m_calls = {};
+    m_empty_trash = false;
+    m_server_deletion_due = true;
+    SessionHold pop = create("u");
+    EXPECT_TRUE(pop.kill());
+    EXPECT_EQ(m_calls.delete_on_servers, 1) << "entries waiting for server deletion";
+
+    // A StatusCheck session skips the mail work but still saves its index.
+    m_calls = {};
+    m_empty_trash = true;
+    SessionHold status = create("u");
+    status->set_status_check(true);
+    EXPECT_TRUE(status.kill());
+    EXPECT_EQ(m_calls.empty_trash + m_calls.clear_new_flags + m_calls.delete_on_servers, 0);
+    EXPECT_EQ(m_calls.save_index, 1);
+}
+
+TEST_F(SessionTableTest, TheEndWaitsForTheRunningRequest)
+{
+    SessionHold request = create("jsmith");
+    ASSERT_TRUE(request);
+    std::string id = request->id();
+    std::unique_lock request_lock(request->request_lock());
+    // Expiry decided on another thread while the request works.
+    request.give_back();
+    m_clock.advance(21 * 60);
+    std::thread maintenance([this] { m_table->expire_idle(); });
+    // Its end has begun (logged before it waits for the request lock): from
+    // now on nobody can get hold of the session.
+    while (log_text().find("Trying to delete session " + id) == std::string::npos)
+        std::this_thread::yield();
+    EXPECT_FALSE(m_table->find_by_id(id));
+    EXPECT_EQ(m_table->count(), 1u) << "not removed while the request still runs";
+    request_lock.unlock();
+    maintenance.join();
+    EXPECT_EQ(m_table->count(), 0u);
+}
+
+TEST_F(SessionTableTest, WelcomeKeyIsRemovedOnlyWhenTheMessageWasPlaced)
+{
+    m_recording = true;
+    ini::Profile user_ini(m_tmp / "Users/User.ini");
+    ASSERT_TRUE(user_ini.write_yes_no("User", "SendWelcome", true));
+
+    m_welcome_placed = false;
+    EXPECT_TRUE(create("x").kill());
+    EXPECT_TRUE(user_ini.has_key("User", "SendWelcome")) << "kept for the next session to try again";
+
+    m_welcome_placed = true;
+    EXPECT_TRUE(create("x").kill());
+    EXPECT_FALSE(user_ini.has_key("User", "SendWelcome"));
+}
+
+TEST_F(SessionTableTest, DestroyingTheTableSkipsTheMailWorkButDeletesDirectories)
+{
+    m_recording = true;
+    m_empty_trash = true;
+    SessionHold a = create("a");
+    std::string dir = a->temp_dir();
+    ASSERT_TRUE(fs::write_file_atomic(dir + "/.headers.txt", "To: x\r\n"));
+    ASSERT_TRUE(fs::make_directory(dir + "/.work"));
+    ASSERT_TRUE(fs::write_file_atomic(dir + "/.work/part", "x"));
+    a.give_back();
+    m_table.reset();
+    EXPECT_FALSE(fs::exists(dir));
+    EXPECT_EQ(m_calls.empty_trash, 0);
+    EXPECT_EQ(m_calls.released, 1);
+}
+
+TEST_F(SessionTableTest, SlotsCarryTheFieldsAtTheirOffsets)
+{
+    ASSERT_TRUE(fs::make_directory(m_tmp / "Users/averyveryverylongname"));
+    ini::Profile user_ini(m_tmp / "Users/averyveryverylongname/User.ini");
+    ASSERT_TRUE(user_ini.update([](ini::Document& doc) {
+        doc.set("User", "FullName", "Fallback Name");
+        doc.set("MailHost1", "Mailbox", "work");
+        doc.set("MailHost1", "EMail", "work@example.org");
+        doc.set("MailHost2", "Mailbox", "home");
+        doc.set("MailHost2", "FullName", "Jo at Home");
+        doc.set("MailHost2", "EMail", "jo@home.example");
+        doc.set("MailHost2", "Default", "Yes");
+        return true;
+    }));
+    SessionHold first = create("short", "192.168.7.9");
+    m_clock.advance(3);
+    SessionHold second = create("averyveryverylongname", "::ffff:10.0.0.1");
+    ASSERT_TRUE(first && second);
+
+    std::vector<unsigned char> slots(3 * slot_size, 0xEE);
+    EXPECT_EQ(m_table->publish(slots.data(), 3), 2u);
+    const unsigned char* s0 = slots.data();
+    const unsigned char* s1 = slots.data() + slot_size;
+
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(s0), 8), first->id() + std::string(1, '\0'));
+    const unsigned char address[4] = {192, 168, 7, 9};
+    EXPECT_EQ(std::memcmp(s0 + 8, address, 4), 0);
+    const unsigned char stamp[4] = {0x20, 0xec, 0x0f, 0x6b};  // 1796205600, little-endian
+    EXPECT_EQ(std::memcmp(s0 + 12, stamp, 4), 0);
+    EXPECT_STREQ(reinterpret_cast<const char*>(s0 + 16), "short");
+    EXPECT_EQ(s0[32], 0) << "no mailbox records: empty full name";
+
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(s1 + 16), 16), std::string("averyveryverylo") + '\0');
+    EXPECT_STREQ(reinterpret_cast<const char*>(s1 + 32), "Jo at Home");
+    EXPECT_STREQ(reinterpret_cast<const char*>(s1 + 96), "jo@home.example");
+    EXPECT_EQ(s1[8], 10);
+    EXPECT_EQ(s1[11], 1);
+    EXPECT_EQ(s1[12], 0x23) << "three seconds later";
+    EXPECT_EQ(slots[2 * slot_size], 0xEE) << "slots beyond the count are left alone";
+
+    SlotContents read = read_slot(s1);
+    EXPECT_EQ(read.id, second->id());
+    EXPECT_EQ(read.user_name, "averyveryverylo");
+    EXPECT_EQ(read.last_access, start_time + 3);
+}
