@@ -171,16 +171,10 @@ void MessageReceiver::consume(std::string_view text, std::uint64_t raw_bytes)
             outer_step(text);
         break;
     case 3:
-        if (text.empty()) {
+        if (text.empty())
             end_part_header(false);
-        } else if (m_outer && starts_with(text, *m_outer)) {
-            // A part without a body (its header runs into the boundary).
-            make_part(m_part_number, 0);
-            close_part();
-            outer_step(text);
-        } else {
+        else
             m_header.add_line(header_piece(text));
-        }
         break;
     case 4:
         if (m_outer && starts_with(text, *m_outer)) {
@@ -197,19 +191,10 @@ void MessageReceiver::consume(std::string_view text, std::uint64_t raw_bytes)
             outer_step(text);
         break;
     case 6:
-        if (text.empty()) {
+        if (text.empty())
             end_part_header(true);
-        } else if (m_inner && starts_with(text, *m_inner)) {
-            make_part(m_part_number, m_sub_part);
-            close_part();
-            inner_step(text);
-        } else if (m_outer && starts_with(text, *m_outer)) {
-            make_part(m_part_number, m_sub_part);
-            close_part();
-            outer_step(text);
-        } else {
+        else
             m_header.add_line(header_piece(text));
-        }
         break;
     case 7:
         // A nested multipart whose closing boundary is missing ends at the
@@ -466,6 +451,18 @@ void MessageReceiver::uuencode_scan(const std::string& path)
     m_current = npos;
 }
 
+void MessageReceiver::check_boundary_seen()
+{
+    // A multipart body in which its boundary never occurs has no parts: it
+    // is shown as the text it is, like a multipart without a boundary.
+    if (m_entry && m_entry->has(store::flags::multipart) && m_outer && m_part_number == 0 &&
+        text::istarts_with(m_top_type, "multipart")) {
+        m_entry->flags &= ~store::flags::multipart;
+        m_index.mark_dirty();
+        m_parts.clear();
+    }
+}
+
 void MessageReceiver::complete_parts(bool write)
 {
     if (!m_entry || !m_entry->has(store::flags::multipart) || m_parts.empty())
@@ -541,6 +538,7 @@ store::MessageEntry* MessageReceiver::finish()
         }
         m_index.mark_dirty();
     }
+    check_boundary_seen();
     complete_parts(stored);
     m_finished = true;
     return m_entry;
@@ -558,6 +556,19 @@ void MessageReceiver::discard()
     m_finished = true;
 }
 
+void MessageReceiver::scan_lines(store::LineReader& reader)
+{
+    m_scanning = true;
+    begin(0, StoreMode::header_only);
+    std::string line;
+    while (reader.next(line, max_scan_line))
+        consume(line, reader.line_bytes());
+    // The file is detached: finishing touches it no more.
+    m_scanning = false;
+    if (m_state == 0)
+        end_header();
+}
+
 std::optional<store::PartList> MessageReceiver::rescan(store::MessageIndex& index, store::MessageEntry& entry,
                                                        const ReceiverOptions& options)
 {
@@ -569,23 +580,41 @@ std::optional<store::PartList> MessageReceiver::rescan(store::MessageIndex& inde
         return std::nullopt;
 
     MessageReceiver receiver(index, entry, options);
-    receiver.m_scanning = true;
-    receiver.begin(0, StoreMode::header_only);
-    std::string line;
-    while (reader->next(line, max_scan_line))
-        receiver.consume(line, reader->line_bytes());
-    receiver.m_scanning = false;
-    if (receiver.m_state == 0)
-        receiver.end_header();
-    // A text message marked multipart got its parts from uuencoded blocks
-    // when it arrived; find them again the same way.
-    if (text::istarts_with(receiver.m_top_type, "text") && entry.has(store::flags::multipart))
+    receiver.scan_lines(*reader);
+    if (text::istarts_with(receiver.m_top_type, "text") && entry.has(store::flags::multipart)) {
+        // A text message marked multipart got its parts from uuencoded
+        // blocks when it arrived; find them again the same way.
         receiver.uuencode_scan(path);
-    if (receiver.m_state == 4 || receiver.m_state == 7)
+    } else if (receiver.m_state == 4 || receiver.m_state == 7) {
         receiver.close_part();
+    }
+    receiver.check_boundary_seen();
     receiver.complete_parts(false);
     receiver.m_finished = true;
     return std::move(receiver.m_parts);
+}
+
+std::optional<MessageReceiver::Scan> MessageReceiver::scan_file(const std::string& path, const ReceiverOptions& options)
+{
+    auto reader = store::LineReader::open(path);
+    if (!reader)
+        return std::nullopt;
+    store::MessageIndex scratch;  // never opened, never saved
+    MessageReceiver receiver(scratch, std::string(), options);
+    receiver.scan_lines(*reader);
+    store::MessageEntry& entry = *receiver.m_entry;
+    if (receiver.m_state == 4 || receiver.m_state == 7)
+        receiver.close_part();
+    if (!entry.has(store::flags::multipart) && receiver.m_uu_end) {
+        entry.flags |= store::flags::multipart;
+        receiver.uuencode_scan(path);
+    }
+    receiver.check_boundary_seen();
+    receiver.complete_parts(false);
+    receiver.m_finished = true;
+    entry.size = static_cast<std::uint32_t>(std::min<std::uint64_t>(receiver.m_position, 0xffffffffu));
+    Scan scan{entry, std::move(receiver.m_parts), receiver.m_top_type};
+    return scan;
 }
 
 const store::PartList& part_list(store::MessageIndex& index, store::MessageEntry& entry, const ReceiverOptions& options)

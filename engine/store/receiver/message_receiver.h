@@ -112,6 +112,16 @@ public:
     static std::optional<store::PartList> rescan(store::MessageIndex& index, store::MessageEntry& entry,
                                                  const ReceiverOptions& options);
 
+    // What the receiver makes of any message file, without a store: the
+    // entry it would create (folder empty, size the file's) and the part
+    // list, with offsets into that file. nullopt when it cannot be read.
+    struct Scan {
+        store::MessageEntry entry;
+        store::PartList parts;
+        std::string top_content_type;
+    };
+    static std::optional<Scan> scan_file(const std::string& path, const ReceiverOptions& options);
+
 private:
     enum class Setup { mailbox, entry, folder };
 
@@ -128,6 +138,8 @@ private:
     void inner_step(std::string_view line);
     void end_part_header(bool nested);
     void uuencode_scan(const std::string& path);
+    void scan_lines(store::LineReader& reader);
+    void check_boundary_seen();
     void complete_parts(bool write);
 
     store::MessageIndex& m_index;

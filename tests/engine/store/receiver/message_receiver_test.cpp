@@ -219,6 +219,10 @@ TEST_F(ReceiverTest, SinglePartAttachmentAndDefaults)
     store::MessageEntry* broken = into_folder({"Content-Type: multipart/mixed", "", "text"});
     EXPECT_FALSE(broken->has(flags::multipart));
     EXPECT_TRUE(part_list(index, *broken, options).empty());
+    // Nor is one whose boundary never occurs: its text would be hidden.
+    store::MessageEntry* unused = into_folder({"Content-Type: multipart/mixed; boundary=B_", "", "--B", "text"});
+    EXPECT_FALSE(unused->has(flags::multipart));
+    EXPECT_FALSE(platform::exists(index.part_list_path(*unused)));
 }
 
 TEST_F(ReceiverTest, UuencodedBlockBecomesAPart)
