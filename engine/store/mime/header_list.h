@@ -11,6 +11,8 @@
 // returns that pair, any other lookup returns the first pair of that name
 // and makes it current. So after a header has been read, a lookup of the
 // name of its last line gives that last line; fields() gives every pair.
+// Lookups move the current pair, so even a const list is not shared between
+// threads without a lock.
 //
 // Bounds: names are kept up to 59 bytes; a list takes at most 10,000 pairs
 // and 16 MiB of header text, and ignores lines beyond that. Not done here:
