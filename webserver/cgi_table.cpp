@@ -1,5 +1,7 @@
 #include "webserver/cgi_table.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <memory>
 
@@ -78,6 +80,14 @@ bool CgiTable::load(const ServerConfig& config, codec::PasswordCodec& codec, log
             }
         }
 
+        // Relative names are relative to the program's directory (the
+        // current one); a library must be named by path, or dlopen would
+        // search the system's library directories instead.
+        if (file.front() != '/') {
+            char cwd[4096];
+            if (::getcwd(cwd, sizeof cwd))
+                file = platform::join_path(cwd, file);
+        }
         if (!platform::is_regular_file(file)) {
             log.line(3, "Could not find %s", file.c_str());
             continue;
