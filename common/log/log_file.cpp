@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -23,15 +24,22 @@ constexpr std::string_view crlf = "\r\n";
 constexpr std::size_t stamp_size = sizeof("[Sun 2026-12-06 10:09:45] ") - 1;
 
 // The stamp of the current second, formatted once per second and thread.
+// The cache is plain bytes, with nothing to destroy: a line may be logged
+// while the thread's thread-local objects are being destroyed (at exit),
+// and a library whose thread-local objects need destruction cannot be
+// unloaded.
 std::string_view stamp_for(std::time_t now)
 {
     thread_local std::time_t cached_second = -1;
-    thread_local std::string cached;
+    thread_local char cached[64];
+    thread_local std::size_t cached_size = 0;
     if (now != cached_second) {
-        cached = fs::format_local(now, "[%a %Y-%m-%d %H:%M:%S] ");
+        std::string stamp = fs::format_local(now, "[%a %Y-%m-%d %H:%M:%S] ");
+        cached_size = std::min(stamp.size(), sizeof cached);
+        std::memcpy(cached, stamp.data(), cached_size);
         cached_second = now;
     }
-    return cached;
+    return std::string_view(cached, cached_size);
 }
 
 void write_fully(int fd, std::string_view bytes)

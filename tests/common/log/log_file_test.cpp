@@ -315,3 +315,26 @@ TEST_F(LogTest, UnwritableDirectoryLosesLinesButNeverCrashes)
     EXPECT_NE(all.find("] found"), std::string::npos);
     EXPECT_EQ(all.find("lost"), std::string::npos);
 }
+
+// A line may be logged while a thread's thread-local objects are being
+// destroyed (a host that stops the engine from an exit handler does so).
+TEST_F(LogTest, LinesCanBeWrittenDuringThreadExit)
+{
+    LogFile log(settings());
+    struct LogsWhenDestroyed {
+        LogFile* log = nullptr;
+        ~LogsWhenDestroyed()
+        {
+            if (log)
+                log->line(5, "from a thread-local destructor");
+        }
+    };
+    std::thread([&log] {
+        thread_local LogsWhenDestroyed guard;  // constructed before the stamp cache, destroyed after it
+        guard.log = &log;
+        log.line(5, "while running");
+    }).join();
+    auto got = lines("Corvane.log");
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[2], "[Wed 2026-12-02 10:00:00] from a thread-local destructor");
+}
