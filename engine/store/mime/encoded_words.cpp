@@ -219,7 +219,7 @@ void EncodedWordDecoder::append_word(std::string_view charset, std::string_view 
     m_charset.assign(charset);
     m_tail.clear();
 
-    CharsetConverter converter(charset);
+    CharsetConverter& converter = converter_for(charset);
     std::size_t from = out.size();
     converter.convert(bytes, out);
     m_tail = converter.take_pending();
@@ -232,6 +232,23 @@ void EncodedWordDecoder::append_word(std::string_view charset, std::string_view 
     blank_record_breakers(out, from);
     m_word_end = out.size();
     m_after_word = true;
+}
+
+CharsetConverter& EncodedWordDecoder::converter_for(std::string_view charset)
+{
+    constexpr std::size_t kSlots = 4;
+    for (auto& [name, converter] : m_converters) {
+        if (name == charset)
+            return converter;
+    }
+    if (m_converters.size() < kSlots) {
+        m_converters.emplace_back(std::string(charset), CharsetConverter(charset));
+        return m_converters.back().second;
+    }
+    auto& slot = m_converters[m_next_slot];
+    m_next_slot = (m_next_slot + 1) % kSlots;
+    slot = {std::string(charset), CharsetConverter(charset)};
+    return slot.second;
 }
 
 void EncodedWordDecoder::append(std::string_view text, std::string& out)

@@ -20,6 +20,10 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
+
+#include "engine/store/mime/charset.h"
 
 namespace corvane::mime {
 
@@ -43,12 +47,17 @@ public:
 private:
     void append_literal(std::string_view text, std::string& out);
     void append_word(std::string_view charset, std::string_view bytes, bool adjacent, std::string& out);
+    CharsetConverter& converter_for(std::string_view charset);
 
     bool m_after_word = false;     // out ends with a word, then only blanks
     std::size_t m_word_end = 0;    // where the blanks after that word begin
     std::size_t m_tail_start = 0;  // where the rendering of m_tail begins
     std::string m_charset;         // of the last word
     std::string m_tail;            // its bytes that did not yet form a character
+    // Opening a converter costs more than decoding a short word; a header
+    // rarely uses more than a couple of charsets.
+    std::vector<std::pair<std::string, CharsetConverter>> m_converters;
+    std::size_t m_next_slot = 0;
 };
 
 }  // namespace corvane::mime
