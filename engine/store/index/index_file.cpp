@@ -62,8 +62,10 @@ void append_record(std::string& out, const MessageEntry& entry)
     append_field(out, entry.to, max_index_address);
     append_field(out, entry.from, max_index_from);
     append_field(out, entry.subject, max_index_subject);
-    text::append_format(out, "%u%c%u%c%d%c", entry.date, separator, entry.size, separator,
-                        static_cast<int>(entry.number), separator);
+    // Numbers are 1..999999, so "%u" writes what "%d" always wrote; it
+    // also writes back whatever a damaged file held without turning it
+    // negative.
+    text::append_format(out, "%u%c%u%c%u%c", entry.date, separator, entry.size, separator, entry.number, separator);
     append_field(out, entry.file_name, max_index_folder);
     append_field(out, entry.folder, max_index_folder);
     text::append_format(out, "%u%c\r\n", entry.flags, separator);
