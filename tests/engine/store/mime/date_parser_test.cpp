@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 using namespace corvane::mime;
 
@@ -46,6 +47,8 @@ TEST(DateParser, UnusableDatesGiveZero)
           "15 Jun 99999999999999999999999", "1 Jan 1970 00:00:00 +0000"}) {
         EXPECT_EQ(parse_date(text), 0) << text;
     }
+    EXPECT_EQ(parse_date(std::string(10u << 20, '7')), 0) << "10 MB of digits";
+    EXPECT_EQ(parse_date("15 Jun 1999 10:20:30 " + std::string(10u << 20, ' ') + "-0500"), 929460030);
     EXPECT_EQ(parse_date("15 Jun 1999 10:20:30 +9999"), parse_date("15 Jun 1999 10:20:30 +0000"))
         << "an impossible zone counts as UTC";
 }
