@@ -116,6 +116,7 @@ const std::string* find_template(TemplateStore& store, const PageRequest& reques
 
 // The page sent while work goes on after the response: the no-cache header
 // and the template name + "-Redirect" (name cut to 53 bytes), expanded.
+// Callers that have no name pass the request's View field.
 void write_redirect_page(TemplateStore& store, const PageRequest& request, std::string_view name,
                          const ExpandContext& context, log::Logger& log);
 

@@ -4,6 +4,7 @@
 
 #include "common/ini/profile.h"
 #include "engine/core/cgi/streams.h"
+#include "engine/core/templates/template_store.h"
 #include "tests/engine/core/templates/test_support.h"
 #include "tests/support/temp_dir.h"
 
@@ -77,6 +78,8 @@ TEST_F(ExpanderTest, Conditions)
 
 TEST_F(ExpanderTest, SwitchesAndTags)
 {
+    // Written in any case in the file, matched in upper case after preparation.
+    EXPECT_EQ(run(prepare_template("<$if sys:general:caseSensitivePasswords$>yes<$else$>no<$endif$>", {})), "yes");
     EXPECT_EQ(run("a<$X$>b<$IF SYS:GENERAL:CASESENSITIVEPASSWORDS$>yes<$ELSE$>no<$ENDIF$>c"), "a{X}byesc");
     EXPECT_EQ(run("<$IF SYS:GENERAL:ENABLEREPLACEFROM$>yes<$Y$><$ELSE$>no<$ENDIF$>"), "no");
     // Under a false condition an inner IF writes nothing in either branch.
