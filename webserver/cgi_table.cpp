@@ -76,7 +76,7 @@ bool CgiTable::load(const ServerConfig& config, codec::PasswordCodec& codec, log
                 profile.write_text(section, auth_key, auth);
             } else {
                 log.line(4, "Could not scramble %s: %s", auth_key.c_str(), scrambled->error().text.c_str());
-                auth = "-";  // never matches: the check fails closed
+                auth.assign(1, '-');  // never unscrambles: the check fails closed
             }
         }
 
