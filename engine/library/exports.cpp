@@ -16,6 +16,14 @@
 
 namespace {
 
+// The modules built on the engine plug in here, once, when the library is
+// loaded: the request dispatcher with lifecycle::set_request_handler(), and
+// the start-up steps they own (Languages.ini check, template store,
+// directory and spelling libraries, the full user record) with
+// lifecycle::set_hooks(). Until they do, a request is accepted and closed
+// and those steps report their library or file as missing.
+void register_modules() {}
+
 // Library attach: Corvane.ini lies beside the library unless CORVANE_INI
 // (an absolute path) names another.
 __attribute__((constructor)) void attach()
@@ -24,10 +32,11 @@ __attribute__((constructor)) void attach()
     const char* configured = std::getenv("CORVANE_INI");
     if (configured && configured[0] == '/') {
         corvane::lifecycle::set_config_path(configured);
-        return;
+    } else {
+        std::string library = fs::module_path_of(reinterpret_cast<const void*>(&attach));
+        corvane::lifecycle::set_config_path(fs::join_path(fs::directory_of(library), "Corvane.ini"));
     }
-    std::string library = fs::module_path_of(reinterpret_cast<const void*>(&attach));
-    corvane::lifecycle::set_config_path(fs::join_path(fs::directory_of(library), "Corvane.ini"));
+    register_modules();
 }
 
 }  // namespace
