@@ -11,6 +11,12 @@ if(CORVANE_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
   add_compile_definitions(_GLIBCXX_ASSERTIONS)
 endif()
+if(CORVANE_FUZZ)
+  # Module libraries get coverage instrumentation too, or libFuzzer would
+  # only see the fuzz target's own few lines.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
 if(CORVANE_TSAN)
   add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
   add_link_options(-fsanitize=thread)
