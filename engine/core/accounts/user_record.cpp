@@ -195,7 +195,8 @@ void UserRecord::read_settings()
         switch (kind.kind) {
         case PasswordKind::directory:
         case PasswordKind::network:
-            m_loaded_password = text::bounded(stored, max_password);
+            // As the file will hold it after a save: controls become blanks.
+            m_loaded_password = text::without_controls(text::cut(stored, max_password));
             break;
         case PasswordKind::plain: {
             m_loaded_password = text::bounded(kind.rest, max_password);
