@@ -8,22 +8,33 @@ namespace corvane::webserver {
 namespace {
 
 constexpr ServerIdentity admin_identity{
-    Role::admin,
-    "Larkd",
-    "AdminWebServer",
-    "Larkd-admin.log",
-    "http-admin.log",
-    "Corvane Pro Admin Server 2.0.1",
-    "Larkd.pid",
-    "corvane-admin.service",
-    2001,
-    "/",
-    "",
+    .role = Role::admin,
+    .program = "Larkd",
+    .section = "AdminWebServer",
+    .server_log = "Larkd-admin.log",
+    .access_log = "http-admin.log",
+    .product = "Corvane Pro Admin Server 2.0.1",
+    .pid_file = "Larkd.pid",
+    .unit = "corvane-admin.service",
+    .default_port = 2001,
+    .default_cgi_base1 = "/",
+    .default_cgi_file1 = "",
+    .default_cgi_alias = "/cgi-bin",
 };
 
 constexpr ServerIdentity user_identity{
-    Role::user,    "Corvane",         "WebServer", "Larkd-user.log", "http-user.log", "Corvane Pro Server 2.0.1",
-    "Corvane.pid", "corvane.service", 2000,        "/Corvane",       "Corvane.so",
+    .role = Role::user,
+    .program = "Corvane",
+    .section = "WebServer",
+    .server_log = "Larkd-user.log",
+    .access_log = "http-user.log",
+    .product = "Corvane Pro Server 2.0.1",
+    .pid_file = "Corvane.pid",
+    .unit = "corvane.service",
+    .default_port = 2000,
+    .default_cgi_base1 = "/Corvane",
+    .default_cgi_file1 = "Corvane.so",
+    .default_cgi_alias = "",
 };
 
 }  // namespace
@@ -100,7 +111,7 @@ std::string ServerConfig::def_html_file() const
 
 std::string ServerConfig::cgi_alias() const
 {
-    return own_text("CgiAlias", defaults::cgi_alias);
+    return own_text("CgiAlias", m_identity->default_cgi_alias);
 }
 
 std::string ServerConfig::cgi_dir() const

@@ -5,7 +5,9 @@
 // administration server and reads the section [AdminWebServer]; started as
 // Corvane (a link to Larkd) it serves the users from the section
 // [WebServer], with defaults that host the engine library beside the
-// program at "/Corvane". Per-request settings are read when needed, so a
+// program at "/Corvane" and without a CGI directory: the programs there (the
+// web INI editor among them) belong to the administration server, and the
+// user server faces the network. Per-request settings are read when needed, so a
 // change to the file takes effect with the next request; the parsed file is
 // cached until it changes on disk.
 #pragma once
@@ -32,6 +34,7 @@ struct ServerIdentity {
     int default_port;
     std::string_view default_cgi_base1;  // also what "/" is replaced by
     std::string_view default_cgi_file1;  // relative to the program's directory
+    std::string_view default_cgi_alias;  // "" switches the CGI directory off
 };
 
 const ServerIdentity& identity_of(Role role);
@@ -45,7 +48,6 @@ constexpr std::string_view log_dir = "/opt/corvane/Logs";
 constexpr std::string_view html_dir = "/opt/corvane/HTML";
 constexpr std::string_view cgi_dir = "/opt/corvane/cgi-bin";
 constexpr std::string_view def_html_file = "index.html";
-constexpr std::string_view cgi_alias = "/cgi-bin";
 constexpr std::string_view bind_address = "0.0.0.0";
 constexpr int log_level = 1;
 constexpr int max_log_file_size_kb = 5000;

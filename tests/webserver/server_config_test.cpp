@@ -81,6 +81,9 @@ TEST(ServerConfig, TheUserServerHostsTheEngineByDefault)
     EXPECT_EQ(p.text("WebServer", "HtmlDir", ""), "/srv/html");  // set values stay
     EXPECT_EQ(p.text("WebServer", "CgiBase1", ""), "/Corvane");
     EXPECT_EQ(p.text("WebServer", "CgiFile1", ""), "Corvane.so");
+    // The CGI directory (the INI editor's home) stays with the admin server.
+    EXPECT_TRUE(p.has_key("WebServer", "CgiAlias"));
+    EXPECT_EQ(p.text("WebServer", "CgiAlias", "<missing>"), "");
     EXPECT_FALSE(p.has_key("AdminWebServer", "Port"));
 
     // An administrator who empties CgiFile1 switches the engine off for good.

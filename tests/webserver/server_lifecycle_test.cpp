@@ -146,16 +146,20 @@ TEST_F(WebServerTest, StartedAsCorvaneItServesTheUsers)
     install(LARKD_PATH, "Larkd");
     ASSERT_EQ(::symlink("Larkd", m_tree.path("Corvane").c_str()), 0);
     install(TEST_CGI_LIBRARY, "Corvane.so");
+    install(TEST_CGI_PROGRAM, "cgi-bin/t.cgi");
     m_tree.write("Corvane.ini", "[General]\nRunAsService=No\n[Directories]\nTempDir=" + m_tree.path("Temp") +
                                     "\nLogDir=" + m_tree.path("Logs") + "\nBaseDir=" + m_tree.root() +
                                     "\n[WebServer]\nPort=" + std::to_string(m_tree.port()) +
-                                    "\nBindAddress=127.0.0.1\nHtmlDir=" + m_tree.path("HTML") + "\n");
+                                    "\nBindAddress=127.0.0.1\nHtmlDir=" + m_tree.path("HTML") +
+                                    "\nCgiDir=" + m_tree.path("cgi-bin") + "\n");
     // No CORVANE_INI: the file beside the program is found.
     ASSERT_TRUE(m_server.start(m_tree.path("Corvane"), "", m_tree.path("Logs"), {}, "Corvane.pid"))
         << m_server.stderr_text();
     auto r = get("/");
     EXPECT_EQ(r.status, 200);
     EXPECT_NE(r.body.find("SCRIPT_NAME=/Corvane\n"), std::string::npos) << r.raw;
+    // No CGI directory on the server that faces the users.
+    EXPECT_EQ(get("/cgi-bin/t.cgi").status, 404);
     EXPECT_EQ(exit_code(m_server.stop()), 0);
 
     corvane::ini::Profile ini(m_tree.path("Corvane.ini"));
