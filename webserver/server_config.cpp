@@ -17,6 +17,9 @@ constexpr ServerIdentity admin_identity{
     .pid_file = "Larkd.pid",
     .unit = "corvane-admin.service",
     .default_port = 2001,
+    // The administration server edits settings and accounts: unless told
+    // otherwise it answers this machine only.
+    .default_bind_address = "127.0.0.1",
     .default_cgi_base1 = "/",
     .default_cgi_file1 = "",
     .default_cgi_alias = "/cgi-bin",
@@ -32,6 +35,7 @@ constexpr ServerIdentity user_identity{
     .pid_file = "Corvane.pid",
     .unit = "corvane.service",
     .default_port = 2000,
+    .default_bind_address = "0.0.0.0",
     .default_cgi_base1 = "/Corvane",
     .default_cgi_file1 = "Corvane.so",
     .default_cgi_alias = "",
@@ -96,7 +100,7 @@ int ServerConfig::port() const
 
 std::string ServerConfig::bind_address() const
 {
-    return own_text("BindAddress", defaults::bind_address);
+    return own_text("BindAddress", m_identity->default_bind_address);
 }
 
 std::string ServerConfig::html_dir() const

@@ -32,6 +32,7 @@ struct ServerIdentity {
     std::string_view pid_file;    // in LogDir, while the server runs
     std::string_view unit;        // the systemd unit that runs it
     int default_port;
+    std::string_view default_bind_address;
     std::string_view default_cgi_base1;  // also what "/" is replaced by
     std::string_view default_cgi_file1;  // relative to the program's directory
     std::string_view default_cgi_alias;  // "" switches the CGI directory off
@@ -48,7 +49,6 @@ constexpr std::string_view log_dir = "/opt/corvane/Logs";
 constexpr std::string_view html_dir = "/opt/corvane/HTML";
 constexpr std::string_view cgi_dir = "/opt/corvane/cgi-bin";
 constexpr std::string_view def_html_file = "index.html";
-constexpr std::string_view bind_address = "0.0.0.0";
 constexpr int log_level = 1;
 constexpr int max_log_file_size_kb = 5000;
 // A connection that shows no sign of life for this long is ended. The

@@ -50,7 +50,7 @@ TEST(ServerConfig, AnEmptyFileIsFilledWithEveryDefault)
         {"Directories", "LogDir", "/opt/corvane/Logs"},
         {"Directories", "BaseDir", "/opt/corvane"},
         {"AdminWebServer", "Port", "2001"},
-        {"AdminWebServer", "BindAddress", "0.0.0.0"},
+        {"AdminWebServer", "BindAddress", "127.0.0.1"},
         {"AdminWebServer", "HtmlDir", "/opt/corvane/HTML"},
         {"AdminWebServer", "DefHtmlFile", "index.html"},
         {"AdminWebServer", "CgiAlias", "/cgi-bin"},
@@ -78,6 +78,7 @@ TEST(ServerConfig, TheUserServerHostsTheEngineByDefault)
     ASSERT_TRUE(config.write_back());
     corvane::ini::Profile p(ini);
     EXPECT_EQ(p.text("WebServer", "Port", ""), "2000");
+    EXPECT_EQ(p.text("WebServer", "BindAddress", ""), "0.0.0.0");
     EXPECT_EQ(p.text("WebServer", "HtmlDir", ""), "/srv/html");  // set values stay
     EXPECT_EQ(p.text("WebServer", "CgiBase1", ""), "/Corvane");
     EXPECT_EQ(p.text("WebServer", "CgiFile1", ""), "Corvane.so");
