@@ -349,13 +349,15 @@ void HttpConnection::serve_static(const std::string& url_path)
     // An empty HtmlDir would put the URL path at the root of the file
     // system: it means there are no static files.
     std::string dir = config.html_dir();
+    // A CgiBase1 without its "/" must not name a sibling of HtmlDir either.
+    bool inside = !dir.empty() && !url_path.empty() && url_path.front() == '/';
     std::string file = dir + url_path;
-    if (file.back() == '/')
+    if (inside && file.back() == '/')
         file += config.def_html_file();
 
     int status = 200;
     struct stat st {};
-    if (dir.empty() || file.size() > max_path || ::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (!inside || file.size() > max_path || ::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         status = 404;
     } else if (!m_request.is_head()) {
         if (m_request.if_modified_since != 0 && m_request.if_modified_since >= st.st_mtime) {

@@ -266,3 +266,14 @@ TEST_F(WebServerTest, UnreadableCredentialsLetNobodyIn)
     EXPECT_EQ(request("GET / HTTP/1.0\r\n" + basic("admin:x") + "\r\n", "127.0.0.2").status, 401);
     ASSERT_TRUE(wait_log("Could not unscramble Auth"));
 }
+
+TEST_F(WebServerTest, NoPathLeavesTheHtmlDirectory)
+{
+    // "HTML" + "Corvane" would be a sibling of the HTML directory.
+    m_tree.write("HTMLCorvane", "outside");
+    m_tree.write("HTML/index.html", "inside");
+    start("CgiBase1=Corvane\n");
+    EXPECT_EQ(get("/").status, 404);
+    EXPECT_EQ(get("/index.html").body, "inside");
+    EXPECT_EQ(request("GET Corvane HTTP/1.0\r\n\r\n").status, 400);
+}
