@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <thread>
 
 #include "common/ini/profile.h"
@@ -185,6 +187,11 @@ TEST_F(WebServerTest, RunningAsADaemon)
     std::string pid_text = m_tree.read("Logs/Larkd.pid");
     pid_t daemon = std::atoi(pid_text.c_str());
     ASSERT_GT(daemon, 0);
+    // Whatever happens below, the daemon does not outlive the test.
+    std::unique_ptr<void, std::function<void(void*)>> reaper(reinterpret_cast<void*>(1), [daemon](void*) {
+        if (::kill(daemon, 0) == 0)
+            ::kill(daemon, SIGKILL);
+    });
     EXPECT_EQ(::kill(daemon, 0), 0);
     EXPECT_EQ(get("/").body, "daemon");
     ASSERT_EQ(::kill(daemon, SIGTERM), 0);
