@@ -27,6 +27,7 @@ void MessageIndex::open(std::string user_dir)
     m_counter = 1;
     m_entries.clear();
     m_dirty = false;
+    m_highest_number = 0;
 
     auto reader = LineReader::open(platform::path_nocase(m_user_dir, index_file_name));
     if (!reader)
@@ -38,6 +39,8 @@ void MessageIndex::open(std::string user_dir)
 
     m_counter = parser.counter();
     m_entries = std::move(parser.entries());
+    for (const auto& entry : m_entries)
+        m_highest_number = std::max(m_highest_number, entry->number);
 
     // Folder names resolve to their spelling on disk once per load.
     std::map<std::string, std::string, text::ILess> folders;
@@ -85,6 +88,10 @@ void MessageIndex::set_counter(std::uint32_t counter)
 
 bool MessageIndex::number_in_use(std::uint32_t number) const
 {
+    // Numbers above every number handed out or loaded are free; only a
+    // counter that wrapped (or was set back) has to search.
+    if (number > m_highest_number)
+        return false;
     return std::any_of(m_entries.begin(), m_entries.end(), [&](const auto& entry) { return entry->number == number; });
 }
 
@@ -96,6 +103,7 @@ std::uint32_t MessageIndex::next_number()
     for (std::uint32_t tries = 0; tries < max_message_number && number_in_use(number); ++tries)
         number = number >= max_message_number ? 1 : number + 1;
     m_counter = number >= max_message_number ? 1 : number + 1;
+    m_highest_number = std::max(m_highest_number, number);
     m_dirty = true;
     return number;
 }
@@ -220,21 +228,29 @@ bool MessageIndex::move(MessageEntry& entry, std::string_view folder)
     return true;
 }
 
-bool MessageIndex::delete_entry(MessageEntry& entry)
+MessageIndex::Deleted MessageIndex::delete_files(MessageEntry& entry)
 {
     std::string message = message_path(entry);
     if (!message.empty() && platform::exists(message) && !platform::remove_file(message))
-        return false;
+        return Deleted::failed;
     std::string parts = part_list_path(entry);
     if (!parts.empty())
         (void)platform::remove_file(parts);
     entry.folder.clear();
     entry.parts.reset();
     m_dirty = true;
+    // An entry from a mailbox waits for the deletion on its server.
     if (!entry.server_id.empty() && !entry.mailbox.empty())
-        return true;
-    erase(entry);
-    return true;
+        return Deleted::kept;
+    return Deleted::drop;
+}
+
+bool MessageIndex::delete_entry(MessageEntry& entry)
+{
+    Deleted result = delete_files(entry);
+    if (result == Deleted::drop)
+        erase(entry);
+    return result != Deleted::failed;
 }
 
 MessageEntry* MessageIndex::copy(MessageEntry& entry, std::string_view folder)
@@ -280,12 +296,28 @@ bool MessageIndex::empty_folder(std::string_view folder)
 {
     bool ok = true;
     std::string name(folder);  // folder may refer to an entry's own field
+    std::vector<const MessageEntry*> dropped;
     for (std::size_t i = m_entries.size(); i-- > 0;) {
-        if (i >= m_entries.size())
-            continue;
         MessageEntry& entry = *m_entries[i];
-        if (text::iequals(entry.folder, name) && !delete_entry(entry))
+        if (!text::iequals(entry.folder, name))
+            continue;
+        switch (delete_files(entry)) {
+        case Deleted::failed:
             ok = false;
+            break;
+        case Deleted::drop:
+            dropped.push_back(&entry);
+            break;
+        case Deleted::kept:
+            break;
+        }
+    }
+    // One pass over the array instead of one per deleted entry.
+    if (!dropped.empty()) {
+        std::sort(dropped.begin(), dropped.end(), std::less<const MessageEntry*>());
+        std::erase_if(m_entries, [&](const auto& entry) {
+            return std::binary_search(dropped.begin(), dropped.end(), entry.get(), std::less<const MessageEntry*>());
+        });
     }
     return ok;
 }

@@ -53,7 +53,8 @@ public:
     void set_counter(std::uint32_t counter);
     // The counter value, then advances it (999999 wraps to 1). A number
     // that an entry of the index still uses is passed over, so a wrapped
-    // counter never hands out the file name of a message we keep.
+    // counter never hands out the file name of a message we keep. Entries
+    // take their numbers from here (or from the loaded file).
     std::uint32_t next_number();
 
     // A new, empty entry at the end of the index.
@@ -115,6 +116,8 @@ public:
     std::size_t size() const { return m_entries.size(); }
 
 private:
+    enum class Deleted { failed, kept, drop };
+    Deleted delete_files(MessageEntry& entry);
     std::string file_path(const MessageEntry& entry, std::string_view extension) const;
     bool number_in_use(std::uint32_t number) const;
     Entries::iterator position_of(const MessageEntry& entry);
@@ -123,6 +126,9 @@ private:
     std::uint32_t m_counter = 1;
     Entries m_entries;
     bool m_dirty = false;
+    // The highest number loaded or handed out by next_number(), where every
+    // entry's number comes from.
+    std::uint32_t m_highest_number = 0;
 };
 
 }  // namespace corvane::store
