@@ -1,0 +1,80 @@
+#include "engine/store/user_store/user_store.h"
+
+#include <map>
+
+#include "common/platform/files.h"
+#include "common/text/strings.h"
+
+namespace corvane::store {
+
+UserStore::UserStore(std::string user_dir) : m_user_dir(std::move(user_dir)), m_folders(m_user_dir) {}
+
+std::string UserStore::user_ini() const
+{
+    return platform::path_nocase(m_user_dir, "User.ini");
+}
+
+filters::MailboxRecord UserStore::load(const std::vector<std::string>& fixed_folders, const ini::Profile& engine,
+                                       codec::PasswordCodec& codec)
+{
+    m_fixed = fixed_folders;
+    m_index.open(m_user_dir);
+    filters::MailboxRecord chosen = m_mailboxes.load(m_user_dir, filters::MailboxDefaults::from(engine), codec);
+    m_filters.load(user_ini());
+    m_folders.build(m_fixed);
+    return chosen;
+}
+
+bool UserStore::empty_trash()
+{
+    const std::string* trash = m_folders.trash();
+    return trash && m_index.empty_folder(*trash);
+}
+
+std::vector<FolderCount> UserStore::folder_counts() const
+{
+    std::vector<FolderCount> counts;
+    std::map<std::string, std::size_t, text::ILess> position;
+    for (const std::string& name : m_folders.names()) {
+        position.emplace(name, counts.size());
+        counts.push_back(FolderCount{name, 0, 0});
+    }
+    for (const auto& entry : m_index.entries()) {
+        auto found = position.find(entry->folder);
+        if (found == position.end())
+            continue;
+        FolderCount& count = counts[found->second];
+        ++count.messages;
+        if (!entry->has(flags::read))
+            ++count.unread;
+    }
+    return counts;
+}
+
+bool UserStore::end_session()
+{
+    m_index.clear_new_flags();
+    return filters::prune_deleted_entries(m_index, m_mailboxes);
+}
+
+bool UserStore::rename_folder(const std::string& old_name, const std::string& new_name)
+{
+    if (!m_index.rename_folder(old_name, new_name))
+        return false;
+    if (m_filters.rename_folder(old_name, new_name))
+        (void)m_filters.save();
+    m_folders.build(m_fixed);
+    return true;
+}
+
+bool UserStore::remove_folder(const std::string& name)
+{
+    if (!m_folders.remove(name))
+        return false;
+    if (m_filters.remove_folder(name))
+        (void)m_filters.save();
+    m_folders.build(m_fixed);
+    return true;
+}
+
+}  // namespace corvane::store
