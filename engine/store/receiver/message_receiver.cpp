@@ -283,7 +283,23 @@ void MessageReceiver::create_entry()
 void MessageReceiver::open_final_file()
 {
     std::string path = m_index.message_path(*m_entry);
-    if (path.empty() || !platform::is_directory(platform::directory_of(path)) ||
+    if (m_setup != Setup::entry) {
+        // A file of that name that the index does not know (left by a crash,
+        // or put there by hand) is someone's message: never overwrite it.
+        for (int tries = 0; !path.empty() && platform::exists(path) && tries < 1000; ++tries) {
+            m_number = m_index.next_number();
+            m_file_name = text::format("CV%06u", m_number);
+            m_entry->number = m_number;
+            m_entry->file_name = m_file_name;
+            path = m_index.message_path(*m_entry);
+        }
+        // Nor may a stale part list of that name describe the new message.
+        std::string parts = m_index.part_list_path(*m_entry);
+        if (!parts.empty())
+            (void)platform::remove_file(parts);
+    }
+    const bool taken = m_setup != Setup::entry && !path.empty() && platform::exists(path);
+    if (path.empty() || taken || !platform::is_directory(platform::directory_of(path)) ||
         !platform::rename_file(m_temp_path, path)) {
         // No file can be made in the folder: the message is parsed and
         // indexed all the same, but not stored.

@@ -310,6 +310,30 @@ TEST_F(MessageIndexTest, SessionEndHooks)
     EXPECT_EQ(index.entries()[1]->server_id, "uid-w");
 }
 
+TEST_F(MessageIndexTest, HundredThousandEntriesRoundTrip)
+{
+    for (std::uint32_t i = 0; i < 100000; ++i) {
+        MessageEntry& e = index.add_entry();
+        e.number = index.next_number();
+        e.file_name = text::format("CV%06u", e.number);
+        e.folder = i % 3 ? "Inbox" : "Work";
+        e.server_id = text::format("uid%u", i);
+        e.mailbox = "Home";
+        e.from = text::format("Sender %u <s%u@example.com>", i, i);
+        e.subject = text::format("Subject %u \xc3\xa9", i);
+        e.date = 900000000 + i;
+        e.size = i;
+        e.flags = i & 0x37f;  // never downloaded: no files to check
+    }
+    ASSERT_TRUE(index.save());
+    const std::string saved = format_index(index.counter(), index.entries());
+    MessageIndex again;
+    again.open(dir.path());
+    ASSERT_EQ(again.size(), 100000u);
+    EXPECT_EQ(again.counter(), 100001u);
+    EXPECT_TRUE(format_index(again.counter(), again.entries()) == saved);
+}
+
 // A save killed at any moment leaves the old or the new index, never a mix
 // or a torn file.
 TEST_F(MessageIndexTest, KilledSaveLeavesOldOrNewIndex)

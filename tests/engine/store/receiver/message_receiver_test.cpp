@@ -346,6 +346,18 @@ TEST_F(ReceiverTest, InterruptedStoreIsDiscarded)
         EXPECT_NE(e.name.front(), '.') << e.name;
 }
 
+TEST_F(ReceiverTest, FilesTheIndexDoesNotKnowAreNeverOverwritten)
+{
+    ASSERT_TRUE(platform::write_file_atomic(dir / "Inbox/CV000001.msg", "Subject: orphan\r\n\r\n").ok());
+    ASSERT_TRUE(platform::write_file_atomic(dir / "Inbox/CV000002.att", "stale\x01").ok());
+    store::MessageEntry* entry = into_folder({"Subject: new", "", "body"});
+    EXPECT_EQ(entry->number, 2u);
+    EXPECT_EQ(entry->file_name, "CV000002");
+    EXPECT_EQ(file_of(*entry), crlf({"Subject: new", "", "body"}));
+    EXPECT_EQ(platform::read_file(dir / "Inbox/CV000001.msg").value(), "Subject: orphan\r\n\r\n");
+    EXPECT_FALSE(platform::exists(dir / "Inbox/CV000002.att"));
+}
+
 TEST_F(ReceiverTest, MessageWithoutHeaderEndOrFolder)
 {
     // No empty line at all: the header ends with the message and the file
