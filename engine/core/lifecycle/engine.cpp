@@ -34,12 +34,19 @@ std::condition_variable g_requests_done;
 int g_requests = 0;
 
 std::mutex g_hooks_mutex;
-EngineHooks g_hooks;
+
+// Made on first use: the library's load-time constructor sets the hooks,
+// and may run before this file's static objects are initialised.
+EngineHooks& hooks_storage()
+{
+    static EngineHooks hooks;
+    return hooks;
+}
 
 EngineHooks current_hooks()
 {
     std::lock_guard lock(g_hooks_mutex);
-    return g_hooks;
+    return hooks_storage();
 }
 
 sessions::SessionSettings read_session_settings(const ini::Profile& ini)
@@ -140,7 +147,7 @@ Engine& engine()
 void set_hooks(EngineHooks hooks)
 {
     std::lock_guard lock(g_hooks_mutex);
-    g_hooks = std::move(hooks);
+    hooks_storage() = std::move(hooks);
 }
 
 void set_config_path(std::string path)
