@@ -1,0 +1,132 @@
+// The request context: everything one request carries through the
+// dispatcher, from Main until the work after the response is done.
+//
+// It owns the decoded form fields, the two streams over the host's
+// descriptors, the request's log buffer, the language code, the view
+// number, the session hold and the session's request lock. The one-shot
+// status and error messages live in the session while the request holds
+// its request lock, otherwise in the context itself; a page shows the
+// session's message if set, else the request's.
+//
+// Header lines: whatever a step wants to send before the page's content
+// header (the logon's cookies) is queued with add_header_line() and goes
+// out with write_header(), together with the security lines every engine
+// response carries. The context is torn down in the order a request ends:
+// the request lock is left before the session hold is released, and the
+// log buffer reaches the engine log last.
+//
+// A context belongs to one request and one thread.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/log/log_file.h"
+#include "engine/core/cgi/field_table.h"
+#include "engine/core/cgi/streams.h"
+#include "engine/core/sessions/session_table.h"
+#include "engine/core/templates/top_level_tags.h"
+
+namespace corvane::ini {
+class Profile;
+}
+namespace corvane::lifecycle {
+struct Engine;
+struct Request;
+}  // namespace corvane::lifecycle
+namespace corvane::templates {
+class TemplateStore;
+}
+
+namespace corvane::dispatch {
+
+// Bytes of a language code kept (the engine uses two-letter codes).
+constexpr std::size_t language_code_length = 2;
+
+class RequestContext final : public templates::RequestInfo {
+public:
+    // Takes the request's descriptors over.
+    RequestContext(lifecycle::Engine& engine, lifecycle::Request& request);
+    ~RequestContext() override;
+    RequestContext(const RequestContext&) = delete;
+    RequestContext& operator=(const RequestContext&) = delete;
+
+    lifecycle::Engine& engine() const { return m_engine; }
+    // Corvane.ini.
+    const ini::Profile& settings() const;
+    // The template store, or null when the engine has none.
+    templates::TemplateStore* templates() const;
+
+    cgi::FieldTable& fields() { return m_fields; }
+    const cgi::FieldTable& fields() const override { return m_fields; }
+    // A CGI variable (QUERY_STRING, REMOTE_ADDR, ...); empty when missing.
+    std::string_view variable(std::string_view name) const { return m_fields.variable(name); }
+    cgi::InputStream& input() { return m_input; }
+    cgi::OutputStream& output() { return *m_output; }
+    log::RequestLog& log() { return m_log; }
+
+    std::string_view language() const override { return m_language; }
+    // Takes the first two bytes of code when they can be a language code
+    // (letters, digits, "-" and "_"); anything else leaves the code as it was.
+    bool set_language(std::string_view code);
+    int view() const override { return m_view; }
+    void set_view(int view) { m_view = view; }
+
+    // ---- the session -----------------------------------------------------------
+    sessions::Session* session() const { return m_hold.get(); }
+    sessions::SessionHold& hold() { return m_hold; }
+    void adopt(sessions::SessionHold hold);
+    std::string_view user_name() const override;
+    // The session's request lock: taken once, left before the hold goes.
+    void lock_request();
+    void unlock_request();
+    bool request_locked() const { return m_request_lock.owns_lock(); }
+
+    // Set by view handlers when a mail check must follow the response.
+    bool retrieval_requested = false;
+
+    // ---- one-shot messages -----------------------------------------------------
+    void set_status_message(std::string text);
+    void set_error_message(std::string text);
+    std::string take_status_message() override;
+    std::string take_error_message() override;
+    // Language string number (0..98) of the request's language; empty
+    // without a template store.
+    std::string language_string(int number);
+
+    // ---- the response ----------------------------------------------------------
+    void add_header_line(std::string line);
+    // The queued header lines and the security lines, then content_header
+    // (which ends the header block). Once per response; later calls write
+    // nothing.
+    void write_header(std::string_view content_header);
+    // The queued lines and the security lines only, for a writer that adds
+    // its own content header (the redirect page).
+    void write_header_lines();
+    bool header_written() const { return m_header_written; }
+    bool output_open() const { return m_output->is_open(); }
+    // Closes both streams: the client has its whole response.
+    void close_streams();
+    // The request came over TLS (HTTPS=on): cookies may be marked Secure.
+    bool secure() const;
+
+private:
+    lifecycle::Engine& m_engine;
+    log::RequestLog m_log;  // first in, last out: the other members log while they go
+    cgi::FieldTable m_fields;
+    cgi::InputStream m_input;
+    std::unique_ptr<cgi::OutputStream> m_output;
+    std::string m_language;
+    int m_view = 0;
+    sessions::SessionHold m_hold;
+    std::unique_lock<std::mutex> m_request_lock;
+    std::string m_status_message;
+    std::string m_error_message;
+    std::vector<std::string> m_header_lines;
+    bool m_header_written = false;
+};
+
+}  // namespace corvane::dispatch

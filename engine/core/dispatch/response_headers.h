@@ -1,0 +1,53 @@
+// The header lines of engine responses and the cookies they set.
+//
+// Every response the engine writes carries the two lines of
+// security_header_lines among its header lines: browsers must not guess
+// another type for a page or an attachment, and must not hand the URL,
+// which holds the session id, to other sites.
+//
+// Cookies: "User" and "Lang" remember the last logon name and language
+// for a year (path "/"); the key cookie ties a browser session to the
+// browser that logged on (see session_keys.h). A value taken from a
+// request never carries CR, LF, ";" or other control characters into a
+// header line.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace corvane::dispatch {
+
+inline constexpr std::string_view security_header_lines =
+    "X-Content-Type-Options: nosniff\r\nReferrer-Policy: no-referrer\r\n";
+// The frame set and the options page may be cached; every other page not.
+inline constexpr std::string_view cached_page_header = "Content-type: text/html\r\n\r\n";
+inline constexpr std::string_view page_header = "Content-type: text/html\r\nExpires: 0\r\nPragma: no-cache\r\n\r\n";
+inline constexpr std::string_view plain_text_header =
+    "Content-type: text/plain\r\nExpires: 0\r\nPragma: no-cache\r\n\r\n";
+
+// Longest cookie value taken from a request (a user name is at most 79).
+constexpr std::size_t max_cookie_value = 79;
+// How long the User and Lang cookies live.
+constexpr std::time_t cookie_lifetime = 365 * 24 * 60 * 60;
+
+// A year from now in UTC as cookies write dates: "Tue, 05-Mar-2024 10:00:00 GMT".
+std::string cookie_expiry(std::time_t now);
+// The value without CR, LF, ";" and control characters, cut to max bytes.
+std::string cookie_safe(std::string_view value, std::size_t max = max_cookie_value);
+
+// "Set-Cookie: User=...; Expires=...; path=/" with CR LF.
+std::string user_cookie_line(std::string_view user, std::time_t now);
+std::string lang_cookie_line(std::string_view language, std::time_t now);
+
+// The cookie that carries the key of session id: one name per session, so
+// that two sessions in one browser (two users) do not push each other out.
+std::string key_cookie_name(std::string_view session_id);
+// Set at logon: lives as long as the browser runs, invisible to scripts,
+// never sent along by other sites.
+std::string key_cookie_line(std::string_view session_id, std::string_view key, bool secure);
+// Sent at logout: removes the key cookie from the browser.
+std::string key_cookie_removal_line(std::string_view session_id, bool secure);
+
+}  // namespace corvane::dispatch
