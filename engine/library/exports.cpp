@@ -8,9 +8,15 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/ini/profile.h"
 #include "common/platform/dynamic_library.h"
 #include "common/platform/files.h"
+#include "engine/core/dispatch/dispatcher.h"
+#include "engine/core/dispatch/engine_accounts.h"
 #include "engine/core/lifecycle/engine.h"
+#include "engine/core/lifecycle/settings.h"
+#include "engine/core/templates/languages.h"
+#include "engine/core/templates/template_store.h"
 
 #define CORVANE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -18,11 +24,37 @@ namespace {
 
 // The modules built on the engine plug in here, once, when the library is
 // loaded: the request dispatcher with lifecycle::set_request_handler(), and
-// the start-up steps they own (Languages.ini check, template store,
-// directory and spelling libraries, the full user record) with
-// lifecycle::set_hooks(). Until they do, a request is accepted and closed
-// and those steps report their library or file as missing.
-void register_modules() {}
+// the start-up steps they own with lifecycle::set_hooks(). A step left
+// empty reports its library or file as missing (the spelling library, until
+// it is built).
+void register_modules()
+{
+    namespace lifecycle = corvane::lifecycle;
+    namespace dispatch = corvane::dispatch;
+    namespace templates = corvane::templates;
+
+    auto accounts = std::make_shared<dispatch::EngineAccounts>();
+    lifecycle::EngineHooks hooks;
+    hooks.verify_languages = [](lifecycle::Engine& engine, const std::string& languages_ini) {
+        bool english_translation = engine.settings->yes_no("Special", "EnglishTranslation", false);
+        templates::verify_languages(corvane::platform::directory_of(languages_ini), english_translation, *engine.log);
+    };
+    hooks.create_template_store = [](lifecycle::Engine& engine) -> std::shared_ptr<void> {
+        return std::make_shared<templates::TemplateStore>(
+            lifecycle::text_setting(*engine.settings, "Directories", "TemplateDir"));
+    };
+    hooks.load_directory_library = [accounts](lifecycle::Engine& engine) {
+        return accounts->load_directory_library(engine);
+    };
+    hooks.unload_directory_library = [accounts](lifecycle::Engine&) { accounts->unload_directory_library(); };
+    // The session's user is the full user record of its account; the
+    // adapter lives in the dispatcher, above both sessions and accounts.
+    hooks.load_user = [accounts](lifecycle::Engine& engine, std::string_view name, corvane::log::Logger& log) {
+        return accounts->load_user(engine, name, log);
+    };
+    lifecycle::set_hooks(std::move(hooks));
+    lifecycle::set_request_handler(std::make_shared<dispatch::Dispatcher>(accounts));
+}
 
 // Library attach: Corvane.ini lies beside the library unless CORVANE_INI
 // (an absolute path) names another.
