@@ -2,26 +2,12 @@
 
 #include <cstdint>
 
+#include "common/text/base64.h"
 #include "common/text/strings.h"
 
 namespace corvane::webserver {
 
 namespace {
-
-int base64_value(char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
 
 std::size_t colon_position(std::string_view s)
 {
@@ -37,7 +23,7 @@ std::string decode_base64_prefix(std::string_view text)
     std::uint32_t bits = 0;
     int count = 0;
     for (char c : text) {
-        int v = base64_value(c);
+        int v = text::base64_value(c);
         if (v < 0)
             break;
         bits = (bits << 6) | static_cast<std::uint32_t>(v);

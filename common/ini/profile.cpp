@@ -152,10 +152,8 @@ std::string Profile::text(std::string_view section, std::string_view key, std::s
     return text::bounded(value ? *value : def, max_bytes);
 }
 
-int Profile::number(std::string_view section, std::string_view key, int def) const
+int number_value(std::optional<std::string_view> value, int def)
 {
-    auto doc = snapshot();
-    auto value = doc->get(section, key);
     if (!value || value->empty())
         return def;
     std::int64_t n = text::leading_number(*value);
@@ -166,11 +164,19 @@ int Profile::number(std::string_view section, std::string_view key, int def) con
     return static_cast<int>(n);
 }
 
+bool yes_no_value(std::optional<std::string_view> value, bool def)
+{
+    return value ? is_yes(text::cut(*value, 15)) : def;
+}
+
+int Profile::number(std::string_view section, std::string_view key, int def) const
+{
+    return number_value(snapshot()->get(section, key), def);
+}
+
 bool Profile::yes_no(std::string_view section, std::string_view key, bool def) const
 {
-    auto doc = snapshot();
-    auto value = doc->get(section, key);
-    return is_yes(value ? text::cut(*value, 15) : std::string_view(yes_no_text(def)));
+    return yes_no_value(snapshot()->get(section, key), def);
 }
 
 bool Profile::has_key(std::string_view section, std::string_view key) const

@@ -19,6 +19,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +68,10 @@ private:
 
 // The first character rule of yes/no values.
 bool is_yes(std::string_view value);
+// The number and yes/no rules above applied to a value that may be missing,
+// for code that reads a Document snapshot directly.
+int number_value(std::optional<std::string_view> value, int def);
+bool yes_no_value(std::optional<std::string_view> value, bool def);
 inline const char* yes_no_text(bool value)
 {
     return value ? "Yes" : "No";

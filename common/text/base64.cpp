@@ -87,6 +87,11 @@ std::optional<std::string> base64_decode(std::string_view text)
     return out;
 }
 
+int base64_value(char c)
+{
+    return decode_table[static_cast<unsigned char>(c)];
+}
+
 bool is_base64_alphabet(std::string_view text)
 {
     for (char c : text) {

@@ -66,6 +66,18 @@ std::int64_t leading_number(std::string_view s, bool* had_digits = nullptr);
 // The whole text as a decimal number, or nullopt ("12", "-3"; not "12a").
 std::optional<std::int64_t> parse_number(std::string_view s);
 
+// The value of a hexadecimal digit (either case), or -1.
+constexpr int hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
 // Replaces every occurrence of from (exact case) by to.
 std::string replace_all(std::string_view s, std::string_view from, std::string_view to);
 

@@ -40,20 +40,11 @@ public:
     }
     int number(std::string_view section, std::string_view key, int def) const
     {
-        auto value = m_doc->get(section, key);
-        if (!value || value->empty())
-            return def;
-        std::int64_t n = text::leading_number(*value);
-        if (n > std::numeric_limits<int>::max())
-            return std::numeric_limits<int>::max();
-        if (n < std::numeric_limits<int>::min())
-            return std::numeric_limits<int>::min();
-        return static_cast<int>(n);
+        return ini::number_value(m_doc->get(section, key), def);
     }
     bool yes_no(std::string_view section, std::string_view key, bool def) const
     {
-        auto value = m_doc->get(section, key);
-        return value ? ini::is_yes(text::cut(*value, 15)) : def;
+        return ini::yes_no_value(m_doc->get(section, key), def);
     }
 
 private:

@@ -3,21 +3,17 @@
 #include <array>
 #include <cstdint>
 
+#include "common/text/strings.h"
 #include "engine/core/cgi/streams.h"
 
 namespace corvane::cgi {
 
 namespace {
 
-constexpr int hex_value(char c)
+// In form decoding any character that is not a hexadecimal digit counts as 0.
+constexpr int digit_or_zero(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return 0;
+    return text::hex_value(c) < 0 ? 0 : text::hex_value(c);
 }
 
 constexpr std::array<bool, 256> make_url_safe()
@@ -123,7 +119,7 @@ void decode_form_text(std::string& text)
         if (c == '+') {
             c = ' ';
         } else if (c == '%' && in + 2 < size) {
-            c = static_cast<char>(hex_value(text[in + 1]) << 4 | hex_value(text[in + 2]));
+            c = static_cast<char>(digit_or_zero(text[in + 1]) << 4 | digit_or_zero(text[in + 2]));
             in += 2;
         }
         text[out++] = c;

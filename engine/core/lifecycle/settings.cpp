@@ -92,24 +92,6 @@ constexpr std::array settings_table{
     yes_no_key("SpellCheck", "AddSingleWords", false),
 };
 
-// The profile number reader on a value that may be missing.
-int number_of(std::optional<std::string_view> value, int def)
-{
-    if (!value || value->empty())
-        return def;
-    std::int64_t n = text::leading_number(*value);
-    if (n > std::numeric_limits<int>::max())
-        return std::numeric_limits<int>::max();
-    if (n < std::numeric_limits<int>::min())
-        return std::numeric_limits<int>::min();
-    return static_cast<int>(n);
-}
-
-bool yes_no_of(std::optional<std::string_view> value, bool def)
-{
-    return ini::is_yes(value ? text::cut(*value, 15) : std::string_view(ini::yes_no_text(def)));
-}
-
 const Setting& must_find(std::string_view section, std::string_view key)
 {
     const Setting* setting = find_setting(section, key);
@@ -171,10 +153,10 @@ bool normalise(const ini::Profile& ini, codec::PasswordCodec& codec, log::Logger
             std::string effective;
             switch (setting.kind) {
             case Kind::number:
-                effective = std::to_string(number_of(value, setting.number_default));
+                effective = std::to_string(ini::number_value(value, setting.number_default));
                 break;
             case Kind::yes_no:
-                effective = ini::yes_no_text(yes_no_of(value, setting.number_default != 0));
+                effective = ini::yes_no_text(ini::yes_no_value(value, setting.number_default != 0));
                 break;
             case Kind::text:
                 effective = std::string(value.value_or(setting.text_default));

@@ -1,5 +1,6 @@
 #include "engine/store/mime/encoded_words.h"
 
+#include "common/text/base64.h"
 #include "common/text/strings.h"
 #include "engine/store/mime/charset.h"
 
@@ -46,32 +47,6 @@ bool all_blank(std::string_view s)
     return true;
 }
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-int base64_value(char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
-
 std::string decode_q(std::string_view text)
 {
     std::string out;
@@ -80,8 +55,9 @@ std::string decode_q(std::string_view text)
         char c = text[i];
         if (c == '_') {
             out.push_back(' ');
-        } else if (c == '=' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2])));
+        } else if (c == '=' && i + 2 < text.size() && text::hex_value(text[i + 1]) >= 0 &&
+                   text::hex_value(text[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(text::hex_value(text[i + 1]) * 16 + text::hex_value(text[i + 2])));
             i += 2;
         } else {
             out.push_back(c);
@@ -102,7 +78,7 @@ std::string decode_b(std::string_view text)
     for (char c : text) {
         if (is_blank(c))
             continue;
-        int v = base64_value(c);
+        int v = text::base64_value(c);
         if (v < 0)
             break;
         bits = (bits << 6) | static_cast<unsigned>(v);

@@ -1,36 +1,11 @@
 #include "engine/store/mime/line_decoders.h"
 
+#include "common/text/base64.h"
 #include "common/text/strings.h"
 
 namespace corvane::mime {
 
 namespace {
-
-int base64_value(unsigned char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
-
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 bool is_blank(char c)
 {
@@ -128,7 +103,7 @@ void LineDecoder::decode_base64(std::string_view line, std::string& out)
     for (char ch : line) {
         if (is_blank(ch))
             continue;
-        int v = base64_value(static_cast<unsigned char>(ch));
+        int v = text::base64_value(ch);
         if (v < 0) {
             // Padding ends the data: the bits left over are not a byte, and
             // carrying them into the next line would shift everything after.
@@ -161,8 +136,8 @@ void LineDecoder::decode_quoted_printable(std::string_view line, std::string& ou
         out.append(line.substr(i, eq - i));
         if (eq + 1 == line.size())
             return;  // soft line break
-        if (eq + 2 < line.size() && hex_value(line[eq + 1]) >= 0 && hex_value(line[eq + 2]) >= 0) {
-            out.push_back(static_cast<char>(hex_value(line[eq + 1]) * 16 + hex_value(line[eq + 2])));
+        if (eq + 2 < line.size() && text::hex_value(line[eq + 1]) >= 0 && text::hex_value(line[eq + 2]) >= 0) {
+            out.push_back(static_cast<char>(text::hex_value(line[eq + 1]) * 16 + text::hex_value(line[eq + 2])));
             i = eq + 3;
         } else {
             out.push_back('=');

@@ -68,24 +68,13 @@ void for_each_parameter(std::string_view v, Visit visit)
     }
 }
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::string percent_decode(std::string_view s)
 {
     std::string out;
     out.reserve(s.size());
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size() && hex_value(s[i + 1]) >= 0 && hex_value(s[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(hex_value(s[i + 1]) * 16 + hex_value(s[i + 2])));
+        if (s[i] == '%' && i + 2 < s.size() && text::hex_value(s[i + 1]) >= 0 && text::hex_value(s[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(text::hex_value(s[i + 1]) * 16 + text::hex_value(s[i + 2])));
             i += 2;
         } else {
             out.push_back(s[i]);
