@@ -45,7 +45,7 @@ void SessionTags::expand_tag(std::string_view tag, cgi::OutputStream& out)
         else
             cgi::escape_html(cgi::url_encoded(frame), out);
     } else if (tag == "HELP") {
-        if (m_request.language() == "en") {
+        if (text::iequals(m_request.language(), "en")) {
             out.write("/help/");
         } else {
             write_link(out);
