@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "common/ini/profile.h"
-#include "common/platform/clock.h"
 #include "common/text/strings.h"
 #include "engine/core/accounts/account_names.h"
 #include "engine/core/accounts/logon.h"
@@ -300,29 +299,13 @@ Next Flow::logon()
         }
         m_log.line(1, "Old session killed for %s", name.c_str());
     }
-    std::string remote = remote_address();
-    sessions::SessionHold hold = m_sessions.create(user, remote, m_log);
-    if (!hold) {
+    if (!m_request.start_browser_session(user)) {
         status(string_too_many_sessions);
         m_log.line(4, "Too many sessions to create one for %s.", name.c_str());
         m_request.set_view(view_logon);
         return Next::page;
     }
-    std::string id = hold->id();
-    std::string key = m_dispatcher.keys().key_for(id, hold->user()->name());
-    {
-        std::lock_guard lock(hold->session_lock());
-        hold->key = key;
-    }
-    std::string language = hold->user()->language();
-    m_request.adopt(std::move(hold));
-    m_log.set_session(id);
-    m_log.line(3, "Session created for %s from %s", name.c_str(), shown(remote, max_logged_address).c_str());
-
-    std::time_t now = platform::now();
-    m_request.add_header_line(user_cookie_line(user, now));
-    m_request.add_header_line(lang_cookie_line(language, now));
-    m_request.add_header_line(key_cookie_line(id, key, m_request.secure()));
+    m_log.line(3, "Session created for %s from %s", name.c_str(), shown(remote_address(), max_logged_address).c_str());
     if (!m_fields.missing_or_blank("View")) {
         std::string asked = m_fields.value("View");
         m_fields.set("FrameView", asked);
@@ -641,7 +624,7 @@ void Dispatcher::handle(lifecycle::Request& request)
 {
     if (!request.engine.sessions || !request.engine.settings)
         return;
-    RequestContext context(request.engine, request);
+    RequestContext context(request.engine, request, m_keys);
     Flow(*this, context).run();
 }
 

@@ -118,7 +118,8 @@ public:
     // The NewUser view, without a session. Note: the account-creation
     // password guards only the NewAccount button; this handler is reached
     // without it and must check it again (account_creation_allowed())
-    // before it creates anything.
+    // before it creates anything. It logs the new user on with
+    // RequestContext::start_browser_session(), which sets the cookies.
     virtual void run(RequestContext& request);
 };
 

@@ -1,7 +1,9 @@
 #include "engine/core/dispatch/request_context.h"
 
+#include "common/platform/clock.h"
 #include "common/text/strings.h"
 #include "engine/core/dispatch/response_headers.h"
+#include "engine/core/dispatch/session_keys.h"
 #include "engine/core/lifecycle/engine.h"
 #include "engine/core/lifecycle/settings.h"
 #include "engine/core/templates/template_store.h"
@@ -36,8 +38,9 @@ bool is_language_character(char c)
 
 }  // namespace
 
-RequestContext::RequestContext(lifecycle::Engine& engine, lifecycle::Request& request)
+RequestContext::RequestContext(lifecycle::Engine& engine, lifecycle::Request& request, const SessionKeys& keys)
     : m_engine(engine),
+      m_keys(keys),
       m_log(engine.log.get()),
       m_fields(copy_environment(request.environment)),
       m_input(std::move(request.input), body_length(m_fields.environment())),
@@ -82,6 +85,30 @@ void RequestContext::adopt(sessions::SessionHold hold)
 {
     unlock_request();
     m_hold = std::move(hold);
+}
+
+bool RequestContext::start_browser_session(std::string_view user)
+{
+    sessions::SessionHold hold = m_engine.sessions->create(user, variable("REMOTE_ADDR"), m_log);
+    if (!hold)
+        return false;
+    std::string id = hold->id();
+    std::string key = m_keys.key_for(id, hold->user()->name());
+    {
+        // The dispatcher keeps a session's key under its session lock, which
+        // is never held for long.
+        std::lock_guard lock(hold->session_lock());
+        hold->key = key;
+    }
+    std::string language = hold->user()->language();
+    adopt(std::move(hold));
+    m_log.set_session(id);
+
+    std::time_t now = platform::now();
+    add_header_line(user_cookie_line(user, now));
+    add_header_line(lang_cookie_line(language, now));
+    add_header_line(key_cookie_line(id, key, secure()));
+    return true;
 }
 
 std::string_view RequestContext::user_name() const

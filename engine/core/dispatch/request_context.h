@@ -43,13 +43,16 @@ class TemplateStore;
 
 namespace corvane::dispatch {
 
+class SessionKeys;
+
 // Bytes of a language code kept (the engine uses two-letter codes).
 constexpr std::size_t language_code_length = 2;
 
 class RequestContext final : public templates::RequestInfo {
 public:
-    // Takes the request's descriptors over.
-    RequestContext(lifecycle::Engine& engine, lifecycle::Request& request);
+    // Takes the request's descriptors over; keys make the keys of the
+    // browser sessions this request starts.
+    RequestContext(lifecycle::Engine& engine, lifecycle::Request& request, const SessionKeys& keys);
     ~RequestContext() override;
     RequestContext(const RequestContext&) = delete;
     RequestContext& operator=(const RequestContext&) = delete;
@@ -79,6 +82,12 @@ public:
     sessions::Session* session() const { return m_hold.get(); }
     sessions::SessionHold& hold() { return m_hold; }
     void adopt(sessions::SessionHold hold);
+    // A logon in a browser (also the one that follows account creation):
+    // creates a session for user from REMOTE_ADDR, gives it its key, queues
+    // the User, Lang and key cookies and makes it the request's session,
+    // with the log prefix set. False when the table is full or the account
+    // cannot be loaded; then nothing is queued.
+    bool start_browser_session(std::string_view user);
     std::string_view user_name() const override;
     // The session's request lock: taken once, left before the hold goes.
     void lock_request();
@@ -115,6 +124,7 @@ public:
 
 private:
     lifecycle::Engine& m_engine;
+    const SessionKeys& m_keys;
     log::RequestLog m_log;  // first in, last out: the other members log while they go
     cgi::FieldTable m_fields;
     cgi::InputStream m_input;
