@@ -12,7 +12,7 @@ namespace {
 // to ask for megabytes of padding.
 constexpr int max_digits = 3;
 
-struct Spec {
+struct Conversion {
     bool left = false;
     bool zero = false;
     bool plus = false;
@@ -38,43 +38,43 @@ bool read_number(std::string_view format, std::size_t& pos, int& out)
 }
 
 // Parses the conversion that starts after a "%" at pos; pos ends after it.
-bool parse_spec(std::string_view format, std::size_t& pos, Spec& spec)
+bool parse_conversion(std::string_view format, std::size_t& pos, Conversion& conv)
 {
     for (; pos < format.size(); ++pos) {
         char c = format[pos];
         if (c == '-')
-            spec.left = true;
+            conv.left = true;
         else if (c == '0')
-            spec.zero = true;
+            conv.zero = true;
         else if (c == '+')
-            spec.plus = true;
+            conv.plus = true;
         else if (c == ' ')
-            spec.space = true;
+            conv.space = true;
         else if (c != '#')
             break;
     }
-    if (!read_number(format, pos, spec.width))
+    if (!read_number(format, pos, conv.width))
         return false;
     if (pos < format.size() && format[pos] == '.') {
         ++pos;
-        if (!read_number(format, pos, spec.precision))
+        if (!read_number(format, pos, conv.precision))
             return false;
-        if (spec.precision < 0)
-            spec.precision = 0;
+        if (conv.precision < 0)
+            conv.precision = 0;
     }
     while (pos < format.size() && std::string_view("hlqjzt").find(format[pos]) != std::string_view::npos)
         ++pos;
     if (pos >= format.size())
         return false;
-    spec.conversion = format[pos++];
+    conv.conversion = format[pos++];
     return true;
 }
 
-void pad(std::string& out, std::string_view body, const Spec& spec, char fill)
+void pad(std::string& out, std::string_view body, const Conversion& conv, char fill)
 {
-    std::size_t width = spec.width > 0 ? static_cast<std::size_t>(spec.width) : 0;
+    std::size_t width = conv.width > 0 ? static_cast<std::size_t>(conv.width) : 0;
     std::size_t padding = body.size() < width ? width - body.size() : 0;
-    if (spec.left) {
+    if (conv.left) {
         out += body;
         out.append(padding, ' ');
     } else {
@@ -83,42 +83,42 @@ void pad(std::string& out, std::string_view body, const Spec& spec, char fill)
     }
 }
 
-void format_number(std::string& out, std::int64_t value, const Spec& spec)
+void format_number(std::string& out, std::int64_t value, const Conversion& conv)
 {
     bool negative = value < 0;
     std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-    if (spec.conversion == 'u' && negative) {
+    if (conv.conversion == 'u' && negative) {
         // As printf shows a negative number given to %u.
         magnitude = static_cast<std::uint64_t>(value);
         negative = false;
     }
     std::string digits = std::to_string(magnitude);
-    if (spec.precision >= 0) {
-        if (spec.precision == 0 && magnitude == 0)
+    if (conv.precision >= 0) {
+        if (conv.precision == 0 && magnitude == 0)
             digits.clear();
-        else if (digits.size() < static_cast<std::size_t>(spec.precision))
-            digits.insert(0, static_cast<std::size_t>(spec.precision) - digits.size(), '0');
+        else if (digits.size() < static_cast<std::size_t>(conv.precision))
+            digits.insert(0, static_cast<std::size_t>(conv.precision) - digits.size(), '0');
     }
     std::string sign;
     if (negative)
         sign = "-";
-    else if (spec.plus && spec.conversion != 'u')
+    else if (conv.plus && conv.conversion != 'u')
         sign = "+";
-    else if (spec.space && spec.conversion != 'u')
+    else if (conv.space && conv.conversion != 'u')
         sign = " ";
-    if (spec.zero && !spec.left && spec.precision < 0) {
-        std::size_t width = spec.width > 0 ? static_cast<std::size_t>(spec.width) : 0;
+    if (conv.zero && !conv.left && conv.precision < 0) {
+        std::size_t width = conv.width > 0 ? static_cast<std::size_t>(conv.width) : 0;
         if (sign.size() + digits.size() < width)
             digits.insert(0, width - sign.size() - digits.size(), '0');
     }
-    pad(out, sign + digits, spec, ' ');
+    pad(out, sign + digits, conv, ' ');
 }
 
-void format_text(std::string& out, std::string_view value, const Spec& spec)
+void format_text(std::string& out, std::string_view value, const Conversion& conv)
 {
-    if (spec.precision >= 0 && value.size() > static_cast<std::size_t>(spec.precision))
-        value = value.substr(0, static_cast<std::size_t>(spec.precision));
-    pad(out, value, spec, ' ');
+    if (conv.precision >= 0 && value.size() > static_cast<std::size_t>(conv.precision))
+        value = value.substr(0, static_cast<std::size_t>(conv.precision));
+    pad(out, value, conv, ' ');
 }
 
 }  // namespace
@@ -143,22 +143,22 @@ std::optional<std::string> format_message(std::string_view format, std::initiali
             ++pos;
             continue;
         }
-        Spec spec;
-        if (!parse_spec(format, pos, spec) || next >= arguments.size())
+        Conversion conv;
+        if (!parse_conversion(format, pos, conv) || next >= arguments.size())
             return std::nullopt;
         const MessageArg& arg = arguments[next++];
-        switch (spec.conversion) {
+        switch (conv.conversion) {
         case 'd':
         case 'i':
         case 'u':
             if (!std::holds_alternative<std::int64_t>(arg))
                 return std::nullopt;
-            format_number(out, std::get<std::int64_t>(arg), spec);
+            format_number(out, std::get<std::int64_t>(arg), conv);
             break;
         case 's':
             if (!std::holds_alternative<std::string_view>(arg))
                 return std::nullopt;
-            format_text(out, std::get<std::string_view>(arg), spec);
+            format_text(out, std::get<std::string_view>(arg), conv);
             break;
         default:
             return std::nullopt;
