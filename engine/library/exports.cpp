@@ -15,6 +15,7 @@
 #include "engine/core/dispatch/engine_accounts.h"
 #include "engine/core/lifecycle/engine.h"
 #include "engine/core/lifecycle/settings.h"
+#include "engine/core/mailstore/engine_wiring.h"
 #include "engine/core/templates/languages.h"
 #include "engine/core/templates/template_store.h"
 
@@ -47,13 +48,14 @@ void register_modules()
         return accounts->load_directory_library(engine);
     };
     hooks.unload_directory_library = [accounts](lifecycle::Engine&) { accounts->unload_directory_library(); };
-    // The session's user is the full user record of its account; the
-    // adapter lives in the dispatcher, above both sessions and accounts.
-    hooks.load_user = [accounts](lifecycle::Engine& engine, std::string_view name, corvane::log::Logger& log) {
-        return accounts->load_user(engine, name, log);
-    };
+    // The session's user is the full user record of its account with its
+    // message store (engine/core/mailstore, above the dispatcher, the
+    // accounts and the store); the dispatcher's actions on the message
+    // index come from there too.
+    dispatch::LaterSteps steps;
+    corvane::mailstore::install(accounts, hooks, steps);
     lifecycle::set_hooks(std::move(hooks));
-    lifecycle::set_request_handler(std::make_shared<dispatch::Dispatcher>(accounts));
+    lifecycle::set_request_handler(std::make_shared<dispatch::Dispatcher>(accounts, std::move(steps)));
 }
 
 // Library attach: Corvane.ini lies beside the library unless CORVANE_INI

@@ -6,8 +6,9 @@
 // through the session table's narrow view of a user (sessions::SessionUser).
 // It lives here, above both modules, so that neither of them depends on
 // the other. The parts of the record that belong to the message store
-// (index, folders, mailboxes) arrive through the parts factory once the
-// store is wired; until then a session has no mail to tidy.
+// (index, folders, mailboxes, filters) arrive through the parts factory;
+// the session user that works on the mail derives from this class
+// (engine/core/mailstore), so this one alone has no mail to tidy.
 //
 // The directory library is loaded and unloaded only by start-up and
 // shut-down, which never run together with requests.
@@ -28,7 +29,7 @@ struct Engine;
 
 namespace corvane::dispatch {
 
-class AccountSessionUser final : public sessions::SessionUser {
+class AccountSessionUser : public sessions::SessionUser {
 public:
     explicit AccountSessionUser(std::unique_ptr<accounts::UserRecord> record);
 

@@ -17,12 +17,22 @@ std::string UserStore::user_ini() const
 filters::MailboxRecord UserStore::load(const std::vector<std::string>& fixed_folders, const ini::Profile& engine,
                                        codec::PasswordCodec& codec)
 {
-    m_fixed = fixed_folders;
+    filters::MailboxRecord chosen = load_mail(engine, codec);
+    load_folders(fixed_folders);
+    return chosen;
+}
+
+filters::MailboxRecord UserStore::load_mail(const ini::Profile& engine, codec::PasswordCodec& codec)
+{
     m_index.open(m_user_dir);
-    filters::MailboxRecord chosen = m_mailboxes.load(m_user_dir, filters::MailboxDefaults::from(engine), codec);
+    return m_mailboxes.load(m_user_dir, filters::MailboxDefaults::from(engine), codec);
+}
+
+void UserStore::load_folders(const std::vector<std::string>& fixed_folders)
+{
+    m_fixed = fixed_folders;
     m_filters.load(user_ini());
     m_folders.build(m_fixed);
-    return chosen;
 }
 
 bool UserStore::empty_trash()

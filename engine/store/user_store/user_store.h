@@ -36,6 +36,12 @@ public:
     // one), the filters and the folder list, in that order.
     filters::MailboxRecord load(const std::vector<std::string>& fixed_folders, const ini::Profile& engine,
                                 codec::PasswordCodec& codec);
+    // The two halves of load(), for a caller that reads the user's settings
+    // in between (the folder names depend on the user's language): first
+    // the message index and the mailbox records (returning the default
+    // one), then the filters and the folder list.
+    filters::MailboxRecord load_mail(const ini::Profile& engine, codec::PasswordCodec& codec);
+    void load_folders(const std::vector<std::string>& fixed_folders);
 
     const std::string& user_dir() const { return m_user_dir; }
     std::string user_ini() const;
