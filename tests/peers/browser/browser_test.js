@@ -3,8 +3,11 @@
 //
 //   node browser_test.js LARKD TEST_CGI_PROGRAM [ENGINE_LIBRARY]
 //
-// Each case gets a fresh page; the server's own logs are checked after the
-// browser has gone. Exit code 0 when every case passed.
+// Larkd serves static pages and a CGI program. With ENGINE_LIBRARY the
+// user server (the Corvane link beside LARKD) runs too, hosting the engine
+// with the shipped templates and a demo account. Each case gets a fresh
+// page; the servers' own logs are checked too. Exit code 0 when every case
+// passed.
 'use strict';
 
 const { chromium } = require('playwright-core');
@@ -14,7 +17,7 @@ const net = require('net');
 const os = require('os');
 const path = require('path');
 
-const [larkd, cgiProgram, engineLibrary] = process.argv.slice(2);
+const [larkd, cgiProgram, engineLibrary] = process.argv.slice(2).map((arg) => path.resolve(arg));
 if (!larkd || !cgiProgram) {
   console.error('usage: browser_test.js LARKD TEST_CGI_PROGRAM [ENGINE_LIBRARY]');
   process.exit(2);
@@ -48,15 +51,26 @@ async function waitFor(predicate, limitMs, what) {
 
 // ---- the server -----------------------------------------------------------------
 
-function makeTree(port) {
+const sourceDir = path.resolve(__dirname, '..', '..', '..');
+
+function makeTree(port, userPort) {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'corvane-browser-'));
-  for (const dir of ['HTML', 'cgi-bin', 'Temp', 'Logs']) fs.mkdirSync(path.join(root, dir));
-  fs.writeFileSync(path.join(root, 'Corvane.ini'), [
+  for (const dir of ['HTML', 'cgi-bin', 'Temp', 'Logs', 'Users']) fs.mkdirSync(path.join(root, dir));
+  const ini = [
     '[General]', 'RunAsService=No', 'LogLevel=1',
     '[Directories]', `TempDir=${root}/Temp`, `LogDir=${root}/Logs`, `BaseDir=${root}`,
+    `TemplateDir=${sourceDir}/templates`, `UserDir=${root}/Users`,
     '[AdminWebServer]', `Port=${port}`, 'BindAddress=127.0.0.1', `HtmlDir=${root}/HTML`, `CgiDir=${root}/cgi-bin`,
-    '',
-  ].join('\n'));
+  ];
+  if (userPort) {
+    ini.push('[WebServer]', `Port=${userPort}`, 'BindAddress=127.0.0.1', `HtmlDir=${root}/HTML`,
+      `CgiDir=${root}/cgi-bin`, 'CgiBase1=/Corvane', `CgiFile1=${engineLibrary}`);
+    fs.mkdirSync(path.join(root, 'Users', 'demo'));
+    fs.writeFileSync(path.join(root, 'Users', 'demo', 'User.ini'), '[User]\nPassword=-demo\nFullName=Demo User\n');
+    fs.cpSync(path.join(sourceDir, 'html', 'css'), path.join(root, 'HTML', 'css'), { recursive: true });
+  }
+  ini.push('');
+  fs.writeFileSync(path.join(root, 'Corvane.ini'), ini.join('\n'));
   fs.writeFileSync(path.join(root, 'MimeTypes.cfg'), 'text/html html htm\ntext/css css\nimage/gif gif\n');
   fs.writeFileSync(path.join(root, 'HTML', 'index.html'),
     '<!DOCTYPE html><html><head><meta charset="utf-8"><title>Corvane static page</title>' +
@@ -74,12 +88,13 @@ function makeTree(port) {
   return root;
 }
 
-async function startServer(root) {
+// program: Larkd, or the Corvane link beside it (the user server).
+async function startServer(root, program = larkd, pidName = 'Larkd.pid') {
   const env = { ...process.env, CORVANE_INI: path.join(root, 'Corvane.ini'), CORVANE_INSTANCE: `browser${process.pid}` };
-  const child = spawn(larkd, [], { env, stdio: ['ignore', 'inherit', 'inherit'] });
+  const child = spawn(program, [], { env, stdio: ['ignore', 'inherit', 'inherit'] });
   let exited = false;
   child.once('exit', () => { exited = true; });
-  const pidFile = path.join(root, 'Logs', 'Larkd.pid');
+  const pidFile = path.join(root, 'Logs', pidName);
   await waitFor(() => exited || fs.existsSync(pidFile), 20000, 'the server to start');
   check(!exited, 'the server did not start');
   return child;
@@ -137,24 +152,67 @@ test('a form posted to a CGI program', async ({ page, base }) => {
     'CONTENT_LENGTH');
 });
 
-// The engine through the server goes here once the engine's request
-// dispatcher answers the logon form: start the user server (the Corvane
-// link, CgiFile1 = ENGINE_LIBRARY) with a test account, open the logon page
-// at "/", log on, see the Main page, log out and see the logged-out message.
-// The runner already takes ENGINE_LIBRARY as its third argument.
-void engineLibrary;
+// The engine through the user server: the logon page at "/", a logon with
+// the demo account, the Main page with the list in its content frame, the
+// logout and its message, and the ended session's link.
+if (engineLibrary) {
+  test('the engine: logon page, logon, Main page, logout', async ({ page, userBase, root }) => {
+    const logon = await page.goto(`${userBase}/`);
+    check(logon.status() === 200, `status ${logon.status()}`);
+    check((await page.title()).startsWith('Sign in'), `title ${await page.title()}`);
+    const rules = await page.evaluate(() => [...document.styleSheets].reduce((n, sheet) => n + sheet.cssRules.length, 0));
+    check(rules > 0, 'the style sheet did not load');
+
+    await page.fill('#cv-user', 'demo');
+    await page.fill('#cv-password', 'demo');
+    await Promise.all([page.waitForNavigation(), page.press('#cv-password', 'Enter')]);
+    check((await page.title()).startsWith('Messages'), `Main page title ${await page.title()}`);
+    const content = await (await page.waitForSelector('#cv-content')).contentFrame();
+    await content.waitForSelector('text=There are no messages to show yet.');
+    const listUrl = content.url();
+    check(/Session=[A-Z]{7}/.test(listUrl), `the frame's address ${listUrl}`);
+
+    const cookies = await page.context().cookies();
+    const key = cookies.find((c) => c.name.startsWith('CorvaneKey_'));
+    check(key && key.httpOnly && key.sameSite === 'Strict', `session key cookie ${JSON.stringify(key)}`);
+    check(cookies.some((c) => c.name === 'User' && c.value === 'demo'), 'the User cookie');
+    check(!(await page.evaluate(() => document.cookie)).includes('CorvaneKey_'), 'the key is visible to scripts');
+
+    await Promise.all([page.waitForNavigation(), page.click('a[href*="View=Logout"]')]);
+    check((await page.title()).startsWith('Signed out'), `logout title ${await page.title()}`);
+    check((await page.textContent('body')).includes('You have been signed out.'), 'the logged-out message');
+    check(!(await page.context().cookies()).some((c) => c.name.startsWith('CorvaneKey_')), 'the key cookie stayed');
+
+    // The old link now leads to the logon page.
+    await page.goto(listUrl);
+    check((await page.$('#cv-password')) !== null, 'the ended session still answers');
+
+    const logs = fs.readdirSync(path.join(root, 'Logs')).map((f) => fs.readFileSync(path.join(root, 'Logs', f), 'utf8')).join('\n');
+    check(logs.includes('Session created for demo from 127.0.0.1'), 'the engine log has no logon');
+    check(logs.includes('User demo logging out'), 'the engine log has no logout');
+    check(/"POST \/Corvane[^ ]* HTTP\/1\.1" 200/.test(logs), 'the access log has no logon');
+    check(!/^Password=-/m.test(fs.readFileSync(path.join(root, 'Users', 'demo', 'User.ini'), 'utf8')),
+      'the demo password was not scrambled');
+  });
+} else {
+  console.log('skip  the engine cases: no engine library given');
+}
 
 // ---- running them ------------------------------------------------------------------
 
 (async () => {
   const port = await freePort();
-  const root = makeTree(port);
+  const userPort = engineLibrary ? await freePort() : 0;
+  const root = makeTree(port, userPort);
   const base = `http://127.0.0.1:${port}`;
+  const userBase = userPort ? `http://127.0.0.1:${userPort}` : null;
   let server;
+  let userServer;
   let browser;
   let failures = 0;
   try {
     server = await startServer(root);
+    if (userPort) userServer = await startServer(root, path.join(path.dirname(larkd), 'Corvane'), 'Corvane.pid');
     browser = await chromium.launch({
       executablePath: process.env.CHROME || '/usr/bin/chromium',
       args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
@@ -167,7 +225,7 @@ void engineLibrary;
       page.setDefaultTimeout(20000);
       const started = Date.now();
       try {
-        await c.body({ page, base, root });
+        await c.body({ page, base, userBase, root });
         console.log(`ok    ${c.name} (${Date.now() - started} ms)`);
       } catch (e) {
         failures++;
@@ -180,15 +238,18 @@ void engineLibrary;
     console.log(`FAIL  setting up: ${e.stack || e}`);
   } finally {
     if (browser) await browser.close();
-    if (server) {
-      const code = await stopServer(server);
+    for (const [name, child] of [['Larkd', server], ['Corvane', userServer]]) {
+      if (!child) continue;
+      const code = await stopServer(child);
       if (code !== 0) {
         failures++;
-        console.log(`FAIL  the server ended with ${code}`);
+        console.log(`FAIL  ${name} ended with ${code}`);
       }
     }
-    const log = path.join(root, 'Logs', 'Larkd-admin.log');
-    if (failures && fs.existsSync(log)) console.log(fs.readFileSync(log, 'utf8'));
+    for (const name of ['Larkd-admin.log', 'Larkd-user.log', 'Corvane.log']) {
+      const log = path.join(root, 'Logs', name);
+      if (failures && fs.existsSync(log)) console.log(`== ${name}\n${fs.readFileSync(log, 'utf8')}`);
+    }
     fs.rmSync(root, { recursive: true, force: true });
   }
   console.log(failures ? `${failures} failed` : `all ${cases.length} passed`);
