@@ -4,6 +4,8 @@
 // session ends (trash rules, new flags, entries waiting for their server).
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "common/ini/profile.h"
 #include "common/text/strings.h"
 #include "tests/engine/core/dispatch/dispatch_fixture.h"
@@ -288,6 +290,48 @@ TEST_F(MailStore, NothingLeavesTheUserDirectory)
     EXPECT_EQ(index.size(), 2u) << "message 1 and its copy; 9 was removed from the index";
     for (const auto& [number, entry] : index) {
         EXPECT_EQ(entry.folder, "Inbox") << number;
+    }
+}
+
+TEST_F(MailStore, SessionsOfSeveralUsersWorkAtOnce)
+{
+    start();
+    constexpr int users = 4;
+    constexpr int rounds = 20;
+    std::vector<dispatch::test::Logon> sessions;
+    for (int u = 0; u < users; ++u) {
+        std::string name = "user" + std::to_string(u);
+        ASSERT_TRUE(platform::make_directories(user_dir(name) + "/Work"));
+        sessions.push_back(seeded_session(name, {{1, "Inbox"}}, "EmptyTrash=Yes\n"));
+    }
+    // Each user copies a message, deletes the copy and marks the original,
+    // over and over, while the others do the same; each session's end
+    // empties its Trash.
+    std::vector<std::thread> threads;
+    for (int u = 0; u < users; ++u) {
+        threads.emplace_back([&, u] {
+            for (int i = 0; i < rounds; ++i) {
+                std::string copy = std::to_string(100 + i);
+                in_session(sessions[u], "View=List&Copy=1&DestFolder=Work&Number=1");
+                in_session(sessions[u], "View=List&Folder=Work&Delete=1&Number=" + copy);
+                in_session(sessions[u],
+                           std::string("View=List&") + (i % 2 ? "MarkUnread" : "MarkRead") + "=1&Number=1");
+            }
+            in_session(sessions[u], "View=Logout");
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    for (int u = 0; u < users; ++u) {
+        std::string name = "user" + std::to_string(u);
+        SCOPED_TRACE(name);
+        auto index = stored_index(user_dir(name));
+        ASSERT_EQ(index.size(), 1u);
+        EXPECT_EQ(index[1].flags, flag_downloaded);
+        EXPECT_EQ(stat(name, "MessageCount"), "1");
+        auto trash = platform::list_directory(user_dir(name) + "/Trash");
+        ASSERT_TRUE(trash);
+        EXPECT_TRUE(trash->empty());
     }
 }
 
