@@ -23,7 +23,7 @@
 
 #include "common/platform/files.h"
 #include "common/text/strings.h"
-#include "engine/store/index/message_index.h"
+#include "engine/store/message_index/message_index.h"
 #include "engine/store/receiver/message_receiver.h"
 
 using namespace corvane;

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "common/platform/files.h"
-#include "engine/store/index/folder_list.h"
-#include "engine/store/index/index_file.h"
-#include "engine/store/index/part_list_file.h"
+#include "engine/store/message_index/folder_list.h"
+#include "engine/store/message_index/index_file.h"
+#include "engine/store/message_index/part_list_file.h"
 
 using namespace corvane;
 

@@ -43,14 +43,15 @@ std::unique_ptr<sessions::SessionUser> load_session_user(const dispatch::EngineA
 {
     auto record = accounts::UserRecord::load(accounts.context(engine, &log), name);
     if (!record) {
-        log.line(4, "Could not load the account of %s: %s",
+        log.line(log::Level::error, "Could not load the account of %s: %s",
                  text::without_controls(text::cut(name, max_logged_name)).c_str(), record.error().text.c_str());
         return nullptr;
     }
     auto user = std::make_unique<MailSessionUser>(std::move(*record), std::move(deletion));
     if (StoreParts* parts = user->parts()) {
         if (parts->store() && parts->store()->folders().empty())
-            log.line(4, "The folders of %s cannot be listed: the language %s names no usable fixed folders",
+            log.line(log::Level::error,
+                     "The folders of %s cannot be listed: the language %s names no usable fixed folders",
                      user->name().c_str(), user->language().c_str());
     }
     return user;

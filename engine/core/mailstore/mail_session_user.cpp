@@ -4,9 +4,9 @@
 
 namespace corvane::mailstore {
 
-void ServerDeletion::delete_waiting(store::UserStore&, const filters::MailboxRecord& mailbox, log::Logger& log)
+void ServerDeletion::delete_waiting(store::UserMail&, const mailboxes::MailboxRecord& mailbox, log::Logger& log)
 {
-    log.line(1, "Not available yet: deleting the waiting messages of mailbox %s on its server",
+    log.line(log::Level::detail, "Not available yet: deleting the waiting messages of mailbox %s on its server",
              mailbox.mailbox.c_str());
 }
 
@@ -17,7 +17,7 @@ MailSessionUser::MailSessionUser(std::unique_ptr<accounts::UserRecord> record, s
         m_deletion = std::make_shared<ServerDeletion>();
 }
 
-store::UserStore* MailSessionUser::store()
+store::UserMail* MailSessionUser::store()
 {
     StoreParts* p = parts();
     return p ? p->store() : nullptr;
@@ -25,34 +25,35 @@ store::UserStore* MailSessionUser::store()
 
 void MailSessionUser::empty_trash_folder(log::Logger& log)
 {
-    store::UserStore* s = store();
+    store::UserMail* s = store();
     if (!s)
         return;
     const std::string* trash = s->folders().trash();
     if (!trash)
         return;
     if (!s->index().empty_folder(*trash))
-        log.line(4, "Could not delete every message of the folder %s of %s", trash->c_str(), name().c_str());
+        log.line(log::Level::error, "Could not delete every message of the folder %s of %s", trash->c_str(),
+                 name().c_str());
 }
 
 void MailSessionUser::clear_new_flags()
 {
-    if (store::UserStore* s = store())
+    if (store::UserMail* s = store())
         s->index().clear_new_flags();
 }
 
 bool MailSessionUser::prune_entries_without_folder()
 {
-    store::UserStore* s = store();
-    return s && filters::prune_deleted_entries(s->index(), s->mailboxes());
+    store::UserMail* s = store();
+    return s && mailboxes::prune_deleted_entries(s->index(), s->mailboxes());
 }
 
 void MailSessionUser::delete_on_servers(log::Logger& log)
 {
-    store::UserStore* s = store();
+    store::UserMail* s = store();
     if (!s)
         return;
-    for (const filters::MailboxRecord& mailbox : s->mailboxes().records()) {
+    for (const mailboxes::MailboxRecord& mailbox : s->mailboxes().records()) {
         if (mailbox.delete_mode != 0)
             m_deletion->delete_waiting(*s, mailbox, log);
     }
@@ -60,16 +61,16 @@ void MailSessionUser::delete_on_servers(log::Logger& log)
 
 void MailSessionUser::save_index(log::Logger& log)
 {
-    store::UserStore* s = store();
+    store::UserMail* s = store();
     if (!s || !s->index().dirty())
         return;
     if (!s->index().save())
-        log.line(4, "Could not write the message index of %s", name().c_str());
+        log.line(log::Level::error, "Could not write the message index of %s", name().c_str());
 }
 
 store::MessageEntry* MailSessionUser::current_message()
 {
-    store::UserStore* s = store();
+    store::UserMail* s = store();
     if (!s || !m_current)
         return nullptr;
     return visible_entry(s->index(), *m_current);

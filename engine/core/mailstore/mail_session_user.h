@@ -25,7 +25,7 @@ namespace corvane::mailstore {
 class ServerDeletion {
 public:
     virtual ~ServerDeletion() = default;
-    virtual void delete_waiting(store::UserStore& store, const filters::MailboxRecord& mailbox, log::Logger& log);
+    virtual void delete_waiting(store::UserMail& store, const mailboxes::MailboxRecord& mailbox, log::Logger& log);
 };
 
 class MailSessionUser final : public dispatch::AccountSessionUser {
@@ -34,7 +34,7 @@ public:
 
     // Null when the record has no store parts.
     StoreParts* parts() { return store_parts(record()); }
-    store::UserStore* store();
+    store::UserMail* store();
 
     void empty_trash_folder(log::Logger& log) override;
     void clear_new_flags() override;

@@ -24,7 +24,7 @@ MailSessionUser* mail_user(dispatch::RequestContext& request)
 }
 
 // The user's store, or null (then the dispatcher's default step runs).
-store::UserStore* user_store(dispatch::RequestContext& request)
+store::UserMail* user_store(dispatch::RequestContext& request)
 {
     MailSessionUser* user = mail_user(request);
     return user ? user->store() : nullptr;
@@ -96,18 +96,18 @@ bool StoreMailboxWork::has_current_message(dispatch::RequestContext& request)
 
 void StoreMailboxWork::change_folder(dispatch::RequestContext& request, std::string_view folder)
 {
-    store::UserStore* store = user_store(request);
+    store::UserMail* store = user_store(request);
     if (!store) {
         MailboxWork::change_folder(request, folder);
         return;
     }
     if (!store->folders().select(folder))
-        request.log().line(2, "There is no folder %s", shown(folder).c_str());
+        request.log().line(log::Level::routine, "There is no folder %s", shown(folder).c_str());
 }
 
 void StoreMailboxWork::select_inbox(dispatch::RequestContext& request)
 {
-    store::UserStore* store = user_store(request);
+    store::UserMail* store = user_store(request);
     if (!store) {
         MailboxWork::select_inbox(request);
         return;
@@ -118,7 +118,7 @@ void StoreMailboxWork::select_inbox(dispatch::RequestContext& request)
 
 void StoreMailboxWork::mark(dispatch::RequestContext& request, bool read)
 {
-    store::UserStore* store = user_store(request);
+    store::UserMail* store = user_store(request);
     if (!store) {
         MailboxWork::mark(request, read);
         return;
@@ -137,7 +137,7 @@ void StoreMailboxWork::mark(dispatch::RequestContext& request, bool read)
 void StoreMailboxWork::move(dispatch::RequestContext& request, Removal kind)
 {
     MailSessionUser* user = mail_user(request);
-    store::UserStore* store = user ? user->store() : nullptr;
+    store::UserMail* store = user ? user->store() : nullptr;
     if (!store) {
         MailboxWork::move(request, kind);
         return;
@@ -163,9 +163,10 @@ void StoreMailboxWork::move(dispatch::RequestContext& request, Removal kind)
         bool done = target ? index.move(entry, *target) : index.delete_entry(entry);
         if (!done) {
             if (target)
-                request.log().line(3, "Could not move message %u to %s", number, shown(*target).c_str());
+                request.log().line(log::Level::notable, "Could not move message %u to %s", number,
+                                   shown(*target).c_str());
             else
-                request.log().line(3, "Could not delete message %u", number);
+                request.log().line(log::Level::notable, "Could not delete message %u", number);
         }
         return done;
     };
@@ -193,7 +194,7 @@ void StoreMailboxWork::move(dispatch::RequestContext& request, Removal kind)
 void StoreMailboxWork::copy(dispatch::RequestContext& request)
 {
     MailSessionUser* user = mail_user(request);
-    store::UserStore* store = user ? user->store() : nullptr;
+    store::UserMail* store = user ? user->store() : nullptr;
     if (!store) {
         MailboxWork::copy(request);
         return;
@@ -204,7 +205,8 @@ void StoreMailboxWork::copy(dispatch::RequestContext& request)
     store::MessageIndex& index = store->index();
     auto apply = [&](store::MessageEntry& entry) {
         if (!index.copy(entry, *target))
-            request.log().line(3, "Could not copy message %u to %s", entry.number, shown(*target).c_str());
+            request.log().line(log::Level::notable, "Could not copy message %u to %s", entry.number,
+                               shown(*target).c_str());
     };
     if (request.view() == dispatch::view_message) {
         if (store::MessageEntry* current = user->current_message())
@@ -222,7 +224,7 @@ void StoreMailboxWork::save_index(dispatch::RequestContext& request)
 
 std::vector<dispatch::MailboxWork::FolderCount> StoreMailboxWork::folder_counts(dispatch::RequestContext& request)
 {
-    store::UserStore* store = user_store(request);
+    store::UserMail* store = user_store(request);
     if (!store)
         return MailboxWork::folder_counts(request);
     std::vector<FolderCount> counts;

@@ -6,7 +6,7 @@ StoreParts::StoreParts(StoreContext context) : m_context(std::move(context)) {}
 
 void StoreParts::load_before_settings(accounts::UserRecord& user)
 {
-    m_store = std::make_unique<store::UserStore>(user.directory());
+    m_store = std::make_unique<store::UserMail>(user.directory());
     if (m_context.settings && m_context.codec)
         m_default_mailbox = m_store->load_mail(*m_context.settings, *m_context.codec);
 }

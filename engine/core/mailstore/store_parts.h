@@ -1,5 +1,5 @@
 // The message store as a part of the user record: the user's message
-// index, mailbox records, filters and folder list (store::UserStore), loaded
+// index, mailbox records, filters and folder list (store::UserMail), loaded
 // and saved at the points the record gives its parts.
 //
 // Loading follows the record: before the settings are read, the message
@@ -24,7 +24,7 @@
 #include "common/ini/profile.h"
 #include "engine/core/accounts/user_record.h"
 #include "engine/store/receiver/message_receiver.h"
-#include "engine/store/user_store/user_store.h"
+#include "engine/store/user_mail/user_mail.h"
 
 namespace corvane::mailstore {
 
@@ -50,10 +50,10 @@ public:
     std::optional<accounts::MailTotals> mail_totals() const override;
 
     // Null until load_before_settings() ran.
-    store::UserStore* store() { return m_store.get(); }
-    const store::UserStore* store() const { return m_store.get(); }
+    store::UserMail* store() { return m_store.get(); }
+    const store::UserMail* store() const { return m_store.get(); }
     // The default mailbox record as loading chose it.
-    const filters::MailboxRecord& default_mailbox() const { return m_default_mailbox; }
+    const mailboxes::MailboxRecord& default_mailbox() const { return m_default_mailbox; }
 
     // How a receiver stores and scans this user's mail: the engine's MIME
     // type table and [PopClient] UseReceivedDate as they are now.
@@ -63,8 +63,8 @@ public:
 
 private:
     StoreContext m_context;
-    std::unique_ptr<store::UserStore> m_store;
-    filters::MailboxRecord m_default_mailbox;
+    std::unique_ptr<store::UserMail> m_store;
+    mailboxes::MailboxRecord m_default_mailbox;
 };
 
 // The store parts of a record, or null when it has none.

@@ -12,8 +12,8 @@
 #include <string_view>
 
 #include "engine/store/filters/filter_set.h"
-#include "engine/store/index/folder_list.h"
-#include "engine/store/index/message_index.h"
+#include "engine/store/message_index/folder_list.h"
+#include "engine/store/message_index/message_index.h"
 #include "engine/store/mime/header_list.h"
 
 namespace corvane::filters {

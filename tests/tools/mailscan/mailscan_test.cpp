@@ -6,7 +6,7 @@
 
 #include "common/platform/files.h"
 #include "common/text/strings.h"
-#include "engine/store/index/message_index.h"
+#include "engine/store/message_index/message_index.h"
 #include "tests/support/temp_dir.h"
 
 namespace corvane::mailscan {

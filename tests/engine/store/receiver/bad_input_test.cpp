@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "common/text/strings.h"
-#include "engine/store/index/index_file.h"
-#include "engine/store/index/part_list_file.h"
+#include "engine/store/message_index/index_file.h"
+#include "engine/store/message_index/part_list_file.h"
 #include "tests/engine/store/receiver/receiver_fixture.h"
 
 namespace corvane::receiver {

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "common/text/strings.h"
-#include "engine/store/index/part_list_file.h"
+#include "engine/store/message_index/part_list_file.h"
 #include "tests/engine/store/receiver/receiver_fixture.h"
 
 namespace corvane::receiver {

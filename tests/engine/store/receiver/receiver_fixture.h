@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/platform/files.h"
-#include "engine/store/index/store_files.h"
+#include "engine/store/message_index/store_files.h"
 #include "engine/store/mime/line_decoders.h"
 #include "engine/store/receiver/message_receiver.h"
 #include "tests/support/temp_dir.h"

@@ -1,14 +1,14 @@
-#include "engine/store/index/message_index.h"
+#include "engine/store/message_index/message_index.h"
 
 #include <algorithm>
 #include <map>
 
 #include "common/platform/files.h"
 #include "common/text/strings.h"
-#include "engine/store/index/folder_list.h"
-#include "engine/store/index/header_flags.h"
-#include "engine/store/index/index_file.h"
-#include "engine/store/index/store_files.h"
+#include "engine/store/message_index/folder_list.h"
+#include "engine/store/message_index/header_flags.h"
+#include "engine/store/message_index/index_file.h"
+#include "engine/store/message_index/store_files.h"
 
 namespace corvane::store {
 

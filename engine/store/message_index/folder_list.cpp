@@ -1,10 +1,10 @@
-#include "engine/store/index/folder_list.h"
+#include "engine/store/message_index/folder_list.h"
 
 #include <algorithm>
 
 #include "common/platform/files.h"
 #include "common/text/strings.h"
-#include "engine/store/index/store_files.h"
+#include "engine/store/message_index/store_files.h"
 
 namespace corvane::store {
 

@@ -1,8 +1,8 @@
-#include "engine/store/index/index_file.h"
+#include "engine/store/message_index/index_file.h"
 
 #include "common/platform/files.h"
 #include "common/text/strings.h"
-#include "engine/store/index/folder_list.h"
+#include "engine/store/message_index/folder_list.h"
 
 namespace corvane::store {
 

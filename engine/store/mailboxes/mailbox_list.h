@@ -25,7 +25,7 @@ namespace corvane::store {
 class MessageIndex;
 }
 
-namespace corvane::filters {
+namespace corvane::mailboxes {
 
 // Stored widths of the text fields (bytes, terminating NUL excluded).
 constexpr std::size_t max_mailbox_name = 31;
@@ -95,4 +95,4 @@ private:
 // must delete it on the server.
 bool prune_deleted_entries(store::MessageIndex& index, const MailboxList& mailboxes);
 
-}  // namespace corvane::filters
+}  // namespace corvane::mailboxes

@@ -1,4 +1,4 @@
-#include "engine/store/index/message_index.h"
+#include "engine/store/message_index/message_index.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -7,8 +7,8 @@
 
 #include "common/platform/files.h"
 #include "common/text/strings.h"
-#include "engine/store/index/index_file.h"
-#include "engine/store/index/part_list_file.h"
+#include "engine/store/message_index/index_file.h"
+#include "engine/store/message_index/part_list_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace corvane::store {

@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/store/index/message_entry.h"
+#include "engine/store/message_index/message_entry.h"
 
 namespace corvane::store {
 

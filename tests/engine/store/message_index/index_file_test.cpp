@@ -1,4 +1,4 @@
-#include "engine/store/index/index_file.h"
+#include "engine/store/message_index/index_file.h"
 
 #include <gtest/gtest.h>
 

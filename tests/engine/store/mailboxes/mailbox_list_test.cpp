@@ -1,13 +1,13 @@
-#include "engine/store/filters/mailbox_list.h"
+#include "engine/store/mailboxes/mailbox_list.h"
 
 #include <gtest/gtest.h>
 
 #include "common/platform/files.h"
 #include "common/text/strings.h"
-#include "engine/store/index/message_index.h"
+#include "engine/store/message_index/message_index.h"
 #include "tests/support/temp_dir.h"
 
-namespace corvane::filters {
+namespace corvane::mailboxes {
 namespace {
 
 class MailboxListTest : public ::testing::Test {
@@ -164,4 +164,4 @@ TEST_F(MailboxListTest, PruneDeletedEntries)
 }
 
 }  // namespace
-}  // namespace corvane::filters
+}  // namespace corvane::mailboxes

@@ -1,4 +1,4 @@
-#include "engine/store/user_store/user_store.h"
+#include "engine/store/user_mail/user_mail.h"
 
 #include <map>
 
@@ -7,41 +7,41 @@
 
 namespace corvane::store {
 
-UserStore::UserStore(std::string user_dir) : m_user_dir(std::move(user_dir)), m_folders(m_user_dir) {}
+UserMail::UserMail(std::string user_dir) : m_user_dir(std::move(user_dir)), m_folders(m_user_dir) {}
 
-std::string UserStore::user_ini() const
+std::string UserMail::user_ini() const
 {
     return platform::path_nocase(m_user_dir, "User.ini");
 }
 
-filters::MailboxRecord UserStore::load(const std::vector<std::string>& fixed_folders, const ini::Profile& engine,
-                                       codec::PasswordCodec& codec)
+mailboxes::MailboxRecord UserMail::load(const std::vector<std::string>& fixed_folders, const ini::Profile& engine,
+                                        codec::PasswordCodec& codec)
 {
-    filters::MailboxRecord chosen = load_mail(engine, codec);
+    mailboxes::MailboxRecord chosen = load_mail(engine, codec);
     load_folders(fixed_folders);
     return chosen;
 }
 
-filters::MailboxRecord UserStore::load_mail(const ini::Profile& engine, codec::PasswordCodec& codec)
+mailboxes::MailboxRecord UserMail::load_mail(const ini::Profile& engine, codec::PasswordCodec& codec)
 {
     m_index.open(m_user_dir);
-    return m_mailboxes.load(m_user_dir, filters::MailboxDefaults::from(engine), codec);
+    return m_mailboxes.load(m_user_dir, mailboxes::MailboxDefaults::from(engine), codec);
 }
 
-void UserStore::load_folders(const std::vector<std::string>& fixed_folders)
+void UserMail::load_folders(const std::vector<std::string>& fixed_folders)
 {
     m_fixed = fixed_folders;
     m_filters.load(user_ini());
     m_folders.build(m_fixed);
 }
 
-bool UserStore::empty_trash()
+bool UserMail::empty_trash()
 {
     const std::string* trash = m_folders.trash();
     return trash && m_index.empty_folder(*trash);
 }
 
-std::vector<FolderCount> UserStore::folder_counts() const
+std::vector<FolderCount> UserMail::folder_counts() const
 {
     std::vector<FolderCount> counts;
     std::map<std::string, std::size_t, text::ILess> position;
@@ -61,13 +61,13 @@ std::vector<FolderCount> UserStore::folder_counts() const
     return counts;
 }
 
-bool UserStore::end_session()
+bool UserMail::end_session()
 {
     m_index.clear_new_flags();
-    return filters::prune_deleted_entries(m_index, m_mailboxes);
+    return mailboxes::prune_deleted_entries(m_index, m_mailboxes);
 }
 
-bool UserStore::rename_folder(const std::string& old_name, const std::string& new_name)
+bool UserMail::rename_folder(const std::string& old_name, const std::string& new_name)
 {
     if (!m_index.rename_folder(old_name, new_name))
         return false;
@@ -77,7 +77,7 @@ bool UserStore::rename_folder(const std::string& old_name, const std::string& ne
     return true;
 }
 
-bool UserStore::remove_folder(const std::string& name)
+bool UserMail::remove_folder(const std::string& name)
 {
     if (!m_folders.remove(name))
         return false;

@@ -1,4 +1,4 @@
-#include "engine/store/index/header_flags.h"
+#include "engine/store/message_index/header_flags.h"
 
 #include "common/text/strings.h"
 

@@ -15,9 +15,9 @@
 #include "common/codec/password_codec.h"
 #include "common/ini/profile.h"
 #include "engine/store/filters/filter_set.h"
-#include "engine/store/filters/mailbox_list.h"
-#include "engine/store/index/folder_list.h"
-#include "engine/store/index/message_index.h"
+#include "engine/store/mailboxes/mailbox_list.h"
+#include "engine/store/message_index/folder_list.h"
+#include "engine/store/message_index/message_index.h"
 #include "engine/store/receiver/message_receiver.h"
 
 namespace corvane::store {
@@ -28,19 +28,19 @@ struct FolderCount {
     std::size_t unread = 0;  // without the read flag
 };
 
-class UserStore {
+class UserMail {
 public:
-    explicit UserStore(std::string user_dir);
+    explicit UserMail(std::string user_dir);
 
     // Loads the message index, the mailbox records (returning the default
     // one), the filters and the folder list, in that order.
-    filters::MailboxRecord load(const std::vector<std::string>& fixed_folders, const ini::Profile& engine,
-                                codec::PasswordCodec& codec);
+    mailboxes::MailboxRecord load(const std::vector<std::string>& fixed_folders, const ini::Profile& engine,
+                                  codec::PasswordCodec& codec);
     // The two halves of load(), for a caller that reads the user's settings
     // in between (the folder names depend on the user's language): first
     // the message index and the mailbox records (returning the default
     // one), then the filters and the folder list.
-    filters::MailboxRecord load_mail(const ini::Profile& engine, codec::PasswordCodec& codec);
+    mailboxes::MailboxRecord load_mail(const ini::Profile& engine, codec::PasswordCodec& codec);
     void load_folders(const std::vector<std::string>& fixed_folders);
 
     const std::string& user_dir() const { return m_user_dir; }
@@ -49,7 +49,7 @@ public:
     MessageIndex& index() { return m_index; }
     FolderList& folders() { return m_folders; }
     filters::FilterSet& filters() { return m_filters; }
-    filters::MailboxList& mailboxes() { return m_mailboxes; }
+    mailboxes::MailboxList& mailboxes() { return m_mailboxes; }
 
     // What a receiver of mail from a mailbox needs to choose the folder.
     receiver::FilterContext filter_context() const { return {&m_filters, &m_folders}; }
@@ -77,7 +77,7 @@ private:
     MessageIndex m_index;
     FolderList m_folders;
     filters::FilterSet m_filters;
-    filters::MailboxList m_mailboxes;
+    mailboxes::MailboxList m_mailboxes;
 };
 
 }  // namespace corvane::store

@@ -1,4 +1,4 @@
-#include "engine/store/index/folder_list.h"
+#include "engine/store/message_index/folder_list.h"
 
 #include <gtest/gtest.h>
 

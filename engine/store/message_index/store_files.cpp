@@ -1,4 +1,4 @@
-#include "engine/store/index/store_files.h"
+#include "engine/store/message_index/store_files.h"
 
 #include <errno.h>
 #include <fcntl.h>

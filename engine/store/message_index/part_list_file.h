@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/store/index/message_entry.h"
+#include "engine/store/message_index/message_entry.h"
 
 namespace corvane::store {
 

@@ -1,10 +1,10 @@
-#include "engine/store/filters/mailbox_list.h"
+#include "engine/store/mailboxes/mailbox_list.h"
 
 #include "common/platform/files.h"
 #include "common/text/strings.h"
-#include "engine/store/index/message_index.h"
+#include "engine/store/message_index/message_index.h"
 
-namespace corvane::filters {
+namespace corvane::mailboxes {
 
 namespace {
 
@@ -164,4 +164,4 @@ bool prune_deleted_entries(store::MessageIndex& index, const MailboxList& mailbo
     return deletion_due;
 }
 
-}  // namespace corvane::filters
+}  // namespace corvane::mailboxes

@@ -1,4 +1,4 @@
-#include "engine/store/index/part_list_file.h"
+#include "engine/store/message_index/part_list_file.h"
 
 #include <gtest/gtest.h>
 

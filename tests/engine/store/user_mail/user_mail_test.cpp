@@ -1,4 +1,4 @@
-#include "engine/store/user_store/user_store.h"
+#include "engine/store/user_mail/user_mail.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@ namespace fs = platform;
 
 // A session's life over a user directory: load, mail arrives through the
 // filters, the user works, the session ends.
-TEST(UserStore, SessionLife)
+TEST(UserMail, SessionLife)
 {
     testing::TempDir dir;
     ASSERT_TRUE(fs::write_file_atomic(dir / "User.ini",
@@ -24,7 +24,7 @@ TEST(UserStore, SessionLife)
     ini::Profile engine(dir / "Corvane.ini");
     codec::PasswordCodec codec(dir / "Corvane.key");
 
-    UserStore user(dir.path());
+    UserMail user(dir.path());
     EXPECT_EQ(user.load({"Inbox", "Drafts", "Sent", "Trash"}, engine, codec).mailbox, "Home");
     EXPECT_EQ(user.folders().names(), (std::vector<std::string>{"Inbox", "Drafts", "Sent", "Trash", "News"}));
 

@@ -1,4 +1,4 @@
-#include "engine/store/index/part_list_file.h"
+#include "engine/store/message_index/part_list_file.h"
 
 #include "common/platform/files.h"
 #include "common/text/strings.h"
