@@ -39,20 +39,6 @@ FileIdentity identity_from(const struct stat& st)
                         static_cast<std::uint64_t>(st.st_size), to_ns(st.st_mtim), to_ns(st.st_ctim)};
 }
 
-Result<void> write_all(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return os_error("write");
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return {};
-}
-
 // Empties the directory open at dirfd (see delete_tree); takes ownership.
 void empty_directory_at(int dirfd, const std::string& shown_path, int depth, Result<void>& first_error)
 {
@@ -131,6 +117,20 @@ std::uint64_t tree_size_at(int dirfd, int depth)
 }
 
 }  // namespace
+
+Result<void> write_all(int fd, std::string_view data)
+{
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return os_error("write");
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return {};
+}
 
 // ---- paths -----------------------------------------------------------------
 
