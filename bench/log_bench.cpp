@@ -30,11 +30,13 @@ void BM_RequestBlocks(benchmark::State& state)
     for (auto _ : state) {
         corvane::log::RequestLog request(&log);
         request.set_session("ABCDEFG");
-        request.line(2, "BegRequest: View=%d %s", 3, "Session=ABCDEFG&View=List&Folder=Inbox");
+        request.line(corvane::log::Level::routine, "BegRequest: View=%d %s", 3,
+                     "Session=ABCDEFG&View=List&Folder=Inbox");
         for (int i = 0; i < 8; ++i)
-            request.line(2, "Step %d of the request for %s", i, "someone@example.org");
-        request.line(1, "A detail below the threshold");
-        request.line(2, "EndRequest: View=%d %s", 3, "Session=ABCDEFG&View=List&Folder=Inbox");
+            request.line(corvane::log::Level::routine, "Step %d of the request for %s", i, "someone@example.org");
+        request.line(corvane::log::Level::detail, "A detail below the threshold");
+        request.line(corvane::log::Level::routine, "EndRequest: View=%d %s", 3,
+                     "Session=ABCDEFG&View=List&Folder=Inbox");
     }
     state.SetItemsProcessed(state.iterations() * 10);  // lines offered (9 written)
 }

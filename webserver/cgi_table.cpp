@@ -53,7 +53,7 @@ bool CgiTable::load(const ServerConfig& config, codec::PasswordCodec& codec, log
     const auto& profile = config.profile();
     const auto section = config.section();
     const auto& id = config.identity();
-    log.line(1, "Loading CGIs...");
+    log.line(log::Level::detail, "Loading CGIs...");
 
     for (int i = 1; i <= max_cgi_entries; ++i) {
         std::string base_key = text::format("CgiBase%d", i);
@@ -75,7 +75,8 @@ bool CgiTable::load(const ServerConfig& config, codec::PasswordCodec& codec, log
                 auth = scrambled->value();
                 profile.write_text(section, auth_key, auth);
             } else {
-                log.line(4, "Could not scramble %s: %s", auth_key.c_str(), scrambled->error().text.c_str());
+                log.line(log::Level::error, "Could not scramble %s: %s", auth_key.c_str(),
+                         scrambled->error().text.c_str());
                 auth.assign(1, '-');  // never unscrambles: the check fails closed
             }
         }
@@ -89,7 +90,7 @@ bool CgiTable::load(const ServerConfig& config, codec::PasswordCodec& codec, log
                 file = platform::join_path(cwd, file);
         }
         if (!platform::is_regular_file(file)) {
-            log.line(3, "Could not find %s", file.c_str());
+            log.line(log::Level::notable, "Could not find %s", file.c_str());
             continue;
         }
         auto entry = std::make_unique<CgiEntry>();
@@ -102,18 +103,18 @@ bool CgiTable::load(const ServerConfig& config, codec::PasswordCodec& codec, log
             MainFunction main = library ? library->function<MainFunction>("Main") : nullptr;
             if (!main) {
                 int code = library ? ENOENT : library.error().code;
-                log.line(3, "Could not load %s, error code %d", file.c_str(), code);
+                log.line(log::Level::notable, "Could not load %s, error code %d", file.c_str(), code);
                 if (!library)
-                    log.line(3, "%s", library.error().text.c_str());
+                    log.line(log::Level::notable, "%s", library.error().text.c_str());
                 continue;
             }
             entry->library = std::move(library.value());
             entry->main = main;
             entry->start_up = entry->library.function<StartUpFunction>("StartUp");
             entry->shut_down = entry->library.function<ShutDownFunction>("ShutDown");
-            log.line(1, "%s loaded successfully", file.c_str());
+            log.line(log::Level::detail, "%s loaded successfully", file.c_str());
         } else if (!is_program_file(file)) {
-            log.line(3, "Don't know what to do with %s", file.c_str());
+            log.line(log::Level::notable, "Don't know what to do with %s", file.c_str());
             continue;
         }
         m_entries.push_back(std::move(entry));
@@ -121,12 +122,12 @@ bool CgiTable::load(const ServerConfig& config, codec::PasswordCodec& codec, log
 
     if (library_count() == 0)
         return true;
-    log.line(1, "Telling CGI DLLs to start up...");
+    log.line(log::Level::detail, "Telling CGI DLLs to start up...");
     for (std::size_t i = 0; i < m_entries.size(); ++i) {
         const auto& e = *m_entries[i];
         if (!e.is_library() || !e.start_up || e.start_up() != 0)
             continue;
-        log.line(4, "%s could not start up", e.file_path.c_str());
+        log.line(log::Level::error, "%s could not start up", e.file_path.c_str());
         for (std::size_t j = 0; j < i; ++j) {
             if (m_entries[j]->shut_down)
                 m_entries[j]->shut_down();
@@ -140,7 +141,7 @@ bool CgiTable::load(const ServerConfig& config, codec::PasswordCodec& codec, log
 void CgiTable::shut_down(log::Logger& log)
 {
     if (library_count() > 0) {
-        log.line(1, "Telling CGI DLLs to shut down...");
+        log.line(log::Level::detail, "Telling CGI DLLs to shut down...");
         for (const auto& e : m_entries) {
             if (e->shut_down)
                 e->shut_down();

@@ -145,7 +145,7 @@ HttpConnection::~HttpConnection()
 
 void HttpConnection::serve()
 {
-    m_log.line(1, "Connection accepted from %s", m_peer_text.c_str());
+    m_log.line(log::Level::detail, "Connection accepted from %s", m_peer_text.c_str());
     const auto idle = std::chrono::seconds(m_context.config.connection_timeout_seconds());
     while (!m_done) {
         pollfd fds[2] = {};
@@ -177,14 +177,14 @@ void HttpConnection::serve()
             break;
         }
         if (n == 0) {
-            m_log.line(4, "Connection timed out");
+            m_log.line(log::Level::error, "Connection timed out");
             if (m_cgi)
                 m_cgi->kill();
             m_done = true;
             break;
         }
         if (n < 0) {
-            m_log.line(4, "Windows wait error : %d", errno);
+            m_log.line(log::Level::error, "Windows wait error : %d", errno);
             m_done = true;
             break;
         }
@@ -217,7 +217,7 @@ void HttpConnection::on_close()
 {
     if (m_done)
         return;
-    m_log.line(4, "Connection closed unexpectedly");
+    m_log.line(log::Level::error, "Connection closed unexpectedly");
     if (m_state == State::CgiRunning)
         flush_cgi();
     m_done = true;
@@ -261,7 +261,7 @@ void HttpConnection::receive_headers()
         if (errno == EAGAIN || errno == EWOULDBLOCK)
             break;
         m_error = errno;
-        m_log.line(4, "Winsock error on receive : %d", m_error);
+        m_log.line(log::Level::error, "Winsock error on receive : %d", m_error);
         m_done = true;
         return;
     }
@@ -270,7 +270,7 @@ void HttpConnection::receive_headers()
     if (end == std::string_view::npos) {
         // The block can never be completed: the buffer is full.
         if (m_filled >= buffer_size - 1) {
-            m_log.line(4, "Receive buffer overflow");
+            m_log.line(log::Level::error, "Receive buffer overflow");
             m_done = true;
         }
         return;
@@ -286,10 +286,10 @@ void HttpConnection::process_request()
     // The text up to and including the first CR LF of the empty line.
     m_request = parse_request(std::string_view(m_receive.data(), m_body_start - 2));
     if (!m_request.request_line.empty())
-        m_log.line(1, "%s", safe(m_request.request_line).c_str());
+        m_log.line(log::Level::detail, "%s", safe(m_request.request_line).c_str());
     m_status = m_request.status;
     if (!m_request.valid()) {
-        m_log.line(1, "Invalid request");
+        m_log.line(log::Level::detail, "Invalid request");
         prepare_error(m_status);
         return;
     }
@@ -309,9 +309,9 @@ void HttpConnection::route(std::string path)
     bool global = !auth.empty();
     if (global && !check_credentials(expected_credentials("Auth", auth))) {
         if (m_credentials)
-            m_log.line(3, "Global authentication failed (%s)", credential_user().c_str());
+            m_log.line(log::Level::notable, "Global authentication failed (%s)", credential_user().c_str());
         else
-            m_log.line(1, "Global authentication failed");
+            m_log.line(log::Level::detail, "Global authentication failed");
         prepare_error(401);
         return;
     }
@@ -321,9 +321,9 @@ void HttpConnection::route(std::string path)
         if (!global && !entry.credentials.empty() &&
             !check_credentials(expected_credentials(text::format("CgiAuth%d", entry.index), entry.credentials))) {
             if (m_credentials)
-                m_log.line(3, "CGI authentication failed (%s)", credential_user().c_str());
+                m_log.line(log::Level::notable, "CGI authentication failed (%s)", credential_user().c_str());
             else
-                m_log.line(1, "CGI authentication failed");
+                m_log.line(log::Level::detail, "CGI authentication failed");
             prepare_error(401);
             return;
         }
@@ -371,7 +371,7 @@ void HttpConnection::serve_static(const std::string& url_path)
         }
     }
     if (status == 404)
-        m_log.line(2, "Could not open file : %s", safe(url_path).c_str());
+        m_log.line(log::Level::routine, "Could not open file : %s", safe(url_path).c_str());
     if (status != 200) {
         prepare_error(status);
         return;
@@ -383,7 +383,7 @@ void HttpConnection::serve_static(const std::string& url_path)
         type = m_context.mime.lookup(extension);
     m_send = static_file_header(m_request_time, type, static_cast<std::uint64_t>(st.st_size), st.st_mtime);
     m_header_length = m_send.size();
-    m_log.line(1, "Sending %s", safe(file).c_str());
+    m_log.line(log::Level::detail, "Sending %s", safe(file).c_str());
     m_state = State::SendingResponse;
     set_output(m_send);
 }
@@ -421,7 +421,7 @@ long HttpConnection::send_response()
         if (output_queued()) {
             long n = EventSocket::on_write();
             if (n < 0) {
-                m_log.line(4, "Winsock error on send : %d", m_error);
+                m_log.line(log::Level::error, "Winsock error on send : %d", m_error);
                 m_done = true;
                 return -1;
             }
@@ -459,7 +459,7 @@ std::optional<std::string> HttpConnection::expected_credentials(const std::strin
     std::string stored = value;
     if (auto scrambled = codec::scramble_if_plain(m_context.codec, value)) {
         if (!scrambled->ok()) {
-            m_log.line(4, "Could not scramble %s: %s", key.c_str(), scrambled->error().text.c_str());
+            m_log.line(log::Level::error, "Could not scramble %s: %s", key.c_str(), scrambled->error().text.c_str());
             return std::nullopt;
         }
         stored = scrambled->value();
@@ -468,7 +468,7 @@ std::optional<std::string> HttpConnection::expected_credentials(const std::strin
     auto plain = m_context.codec.unscramble(stored);
     if (!plain) {
         // Nobody gets in with credentials nobody can read.
-        m_log.line(4, "Could not unscramble %s: %s", key.c_str(), plain.error().text.c_str());
+        m_log.line(log::Level::error, "Could not unscramble %s: %s", key.c_str(), plain.error().text.c_str());
         return std::nullopt;
     }
     return plain.value();
@@ -514,7 +514,7 @@ void HttpConnection::start_cgi_input(const CgiEntry* library, std::string file, 
     if (pattern.size() <= max_path)
         m_input.reset(::mkostemp(pattern.data(), O_CLOEXEC));
     if (!m_input) {
-        m_log.line(4, "Could not create CGI input file!");
+        m_log.line(log::Level::error, "Could not create CGI input file!");
         prepare_error(500);
         return;
     }
@@ -542,7 +542,7 @@ bool HttpConnection::write_input(const char* data, std::size_t size)
         if (n <= 0) {
             // A CGI must never see a body cut short (a full disk would
             // otherwise store a truncated upload as if it were whole).
-            m_log.line(4, "Could not write CGI input file, error code %d", n < 0 ? errno : ENOSPC);
+            m_log.line(log::Level::error, "Could not write CGI input file, error code %d", n < 0 ? errno : ENOSPC);
             m_input.reset();
             prepare_error(500);
             return false;
@@ -574,7 +574,7 @@ void HttpConnection::receive_body()
         if (errno == EAGAIN || errno == EWOULDBLOCK)
             return;
         m_error = errno;
-        m_log.line(4, "Winsock error on receive : %d", m_error);
+        m_log.line(log::Level::error, "Winsock error on receive : %d", m_error);
         m_done = true;
         return;
     }
@@ -604,7 +604,7 @@ void HttpConnection::start_cgi()
     }
     v.cookie = m_request.cookie;
 
-    m_log.line(1, "Running %s", m_cgi_path.c_str());
+    m_log.line(log::Level::detail, "Running %s", m_cgi_path.c_str());
     CgiProcess::Failure failure{};
     auto environment = build_environment(environ, v);
     if (m_cgi_library)
@@ -613,9 +613,9 @@ void HttpConnection::start_cgi()
         m_cgi = CgiProcess::start_program(m_cgi_path, std::move(m_input), std::move(environment), failure);
     if (!m_cgi) {
         if (failure.stage == CgiProcess::Stage::pipe)
-            m_log.line(4, "Could not create CGI output pipe!");
+            m_log.line(log::Level::error, "Could not create CGI output pipe!");
         else
-            m_log.line(4, "Could not run %s, error code %d", m_cgi_path.c_str(), failure.error.code);
+            m_log.line(log::Level::error, "Could not run %s, error code %d", m_cgi_path.c_str(), failure.error.code);
         prepare_error(500);
         return;
     }
@@ -632,7 +632,7 @@ long HttpConnection::cgi_sender()
         if (output_queued()) {
             long n = EventSocket::on_write();
             if (n < 0) {
-                m_log.line(4, "Winsock error on send : %d", m_error);
+                m_log.line(log::Level::error, "Winsock error on send : %d", m_error);
                 flush_cgi();
                 m_done = true;
                 return -1;
@@ -671,7 +671,7 @@ long HttpConnection::cgi_sender()
 void HttpConnection::flush_cgi()
 {
     if (m_cgi && m_cgi->output_open()) {
-        m_log.line(1, "Flushing CGI pipe");
+        m_log.line(log::Level::detail, "Flushing CGI pipe");
         m_cgi->flush();
     }
 }
@@ -690,8 +690,8 @@ void HttpConnection::finish()
         }
         m_socket.reset();
         m_file.reset();
-        m_log.line(1, "Connection completed %s, %lld bytes transferred", m_success ? "successfully" : "unsuccessfully",
-                   static_cast<long long>(bytes));
+        m_log.line(log::Level::detail, "Connection completed %s, %lld bytes transferred",
+                   m_success ? "successfully" : "unsuccessfully", static_cast<long long>(bytes));
         if (m_status != 0) {
             std::string user = m_credentials ? std::string(user_of(*m_credentials)) : std::string();
             m_context.access_log.write(
@@ -701,7 +701,7 @@ void HttpConnection::finish()
     if (m_cgi) {
         flush_cgi();
         if (!m_cgi->finish()) {
-            m_log.line(4, "Error waiting for CGI Handle");
+            m_log.line(log::Level::error, "Error waiting for CGI Handle");
             m_cgi->flush();
         }
         m_cgi.reset();

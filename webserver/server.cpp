@@ -63,16 +63,16 @@ bool Server::open_listener()
     // An address that does not read is refused: listening everywhere
     // instead would expose a server meant for one interface.
     if (specific && ::inet_pton(AF_INET, bind.c_str(), &address) != 1) {
-        m_log->line(4, "BindAddress %s is not an IPv4 address", text::without_controls(bind).c_str());
-        m_log->line(4, "Socket could not listen, error code %d", EINVAL);
+        m_log->line(log::Level::error, "BindAddress %s is not an IPv4 address", text::without_controls(bind).c_str());
+        m_log->line(log::Level::error, "Socket could not listen, error code %d", EINVAL);
         return false;
     }
     if (specific)
-        m_log->line(1, "Attempting to listen on %s, port %d...", bind.c_str(), port);
+        m_log->line(log::Level::detail, "Attempting to listen on %s, port %d...", bind.c_str(), port);
     else
-        m_log->line(1, "Attempting to listen on port %d...", port);
+        m_log->line(log::Level::detail, "Attempting to listen on port %d...", port);
     if (port < 1 || port > 65535) {
-        m_log->line(4, "Socket could not listen, error code %d", EINVAL);
+        m_log->line(log::Level::error, "Socket could not listen, error code %d", EINVAL);
         return false;
     }
 
@@ -87,7 +87,7 @@ bool Server::open_listener()
     if (!fd || ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
         ::bind(fd.get(), reinterpret_cast<sockaddr*>(&socket_address), sizeof socket_address) != 0 ||
         ::listen(fd.get(), SOMAXCONN) != 0) {
-        m_log->line(4, "Socket could not listen, error code %d", errno);
+        m_log->line(log::Level::error, "Socket could not listen, error code %d", errno);
         return false;
     }
     m_listen = std::move(fd);
@@ -97,7 +97,7 @@ bool Server::open_listener()
 void Server::fail_start()
 {
     m_listen.reset();
-    m_log->line(5, "Larkd exiting.");
+    m_log->line(log::Level::lifecycle, "Larkd exiting.");
     m_log.reset();
 }
 
@@ -125,7 +125,7 @@ bool Server::start()
     settings.threshold = level;
     m_log = std::make_unique<log::LogFile>(settings);
     m_log_path = m_log->current_path();
-    m_log->line(5, "Larkd initializing...");
+    m_log->line(log::Level::lifecycle, "Larkd initializing...");
 
     if (!open_listener()) {
         fail_start();
@@ -135,16 +135,16 @@ bool Server::start()
         fail_start();
         return false;
     }
-    m_log->line(1, "Initializing timer...");
+    m_log->line(log::Level::detail, "Initializing timer...");
 
     if (!fs::is_directory(m_config.html_dir()))
-        m_log->line(3, "Could not find HTML directory.");
+        m_log->line(log::Level::notable, "Could not find HTML directory.");
     if (!fs::is_directory(m_config.cgi_dir()))
-        m_log->line(3, "Could not find CGI directory.");
+        m_log->line(log::Level::notable, "Could not find CGI directory.");
 
     std::string base_dir = m_config.base_dir();
     if (!m_mime.load(fs::join_path(base_dir, "MimeTypes.cfg")))
-        m_log->line(3, "Could not load MimeTypes.cfg.");
+        m_log->line(log::Level::notable, "Could not load MimeTypes.cfg.");
     m_access_log.open(fs::join_path(log_dir, id.access_log));
     m_running = true;
     return true;
@@ -159,7 +159,7 @@ void Server::accept_one()
         int error = errno;
         if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR || error == ECONNABORTED)
             return;
-        m_log->line(4, "Could not accept connection, Winsock error : %d", error);
+        m_log->line(log::Level::error, "Could not accept connection, Winsock error : %d", error);
         // Out of descriptors or memory: the listening socket stays ready, so
         // pause rather than spin on it.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -189,7 +189,7 @@ void Server::run(const StopSignal& stop)
         }
     }
     if (m_log)
-        m_log->line(2, "Larkd received shutdown notice.");
+        m_log->line(log::Level::routine, "Larkd received shutdown notice.");
 }
 
 void Server::tick()
@@ -208,11 +208,11 @@ void Server::shut_down()
         return;
     m_running = false;
     m_mime.clear();
-    m_log->line(1, "Closing listen socket...");
+    m_log->line(log::Level::detail, "Closing listen socket...");
     m_listen.reset();
     m_cgi.shut_down(*m_log);
     m_access_log.close();
-    m_log->line(5, "Larkd exiting.");
+    m_log->line(log::Level::lifecycle, "Larkd exiting.");
     m_log.reset();
 }
 

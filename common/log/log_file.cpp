@@ -59,7 +59,7 @@ void write_fully(int fd, std::string_view bytes)
 
 // ---- Logger ------------------------------------------------------------------
 
-void Logger::vline(int level, const char* format, va_list args)
+void Logger::vline(Level level, const char* format, va_list args)
 {
     if (!enabled(level))
         return;
@@ -73,7 +73,7 @@ void Logger::vline(int level, const char* format, va_list args)
     write_message(std::string_view(buffer, length));
 }
 
-void Logger::line(int level, const char* format, ...)
+void Logger::line(Level level, const char* format, ...)
 {
     if (!enabled(level))
         return;
@@ -83,7 +83,7 @@ void Logger::line(int level, const char* format, ...)
     va_end(args);
 }
 
-void Logger::message(int level, std::string_view text)
+void Logger::message(Level level, std::string_view text)
 {
     if (enabled(level))
         write_message(text.substr(0, max_line));
@@ -219,7 +219,7 @@ void LogFile::write_locked(std::string_view bytes)
 
 void LogFile::banner_locked(const char* word)
 {
-    if (banner_level < threshold() || !m_fd)
+    if (level_number(Level::banner) < threshold() || !m_fd)
         return;
     std::string message = "----- " + m_settings.product + " Log file " + word + " -----";
     write_fully(m_fd.get(), format_line(fs::now(), {}, message));

@@ -31,22 +31,36 @@ namespace corvane::log {
 
 constexpr std::size_t max_line = 768;
 constexpr std::size_t max_prefix = 63;
-constexpr int banner_level = 6;
+// Levels of a line, lowest first. The threshold ([General] LogLevel) is
+// a number on the same scale: a line is written when its level is at least
+// the threshold.
+enum class Level : int {
+    detail = 1,     // step-by-step notices
+    routine = 2,    // routine events: requests, log-outs
+    notable = 3,    // sessions created, bad logons, expiries
+    error = 4,      // what could not be done ("Could not ...")
+    lifecycle = 5,  // start and stop
+    banner = 6,     // the file banners
+};
+constexpr int level_number(Level level)
+{
+    return static_cast<int>(level);
+}
 
 // The three operations every log offers.
 class Logger {
 public:
     virtual ~Logger() = default;
 
-    void line(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
-    void vline(int level, const char* format, va_list args) __attribute__((format(printf, 3, 0)));
+    void line(Level level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void vline(Level level, const char* format, va_list args) __attribute__((format(printf, 3, 0)));
     // A message that is already text (no formatting).
-    void message(int level, std::string_view text);
+    void message(Level level, std::string_view text);
     virtual void write_raw(std::string_view bytes) = 0;
     virtual void flush() = 0;
 
     virtual int threshold() const = 0;
-    bool enabled(int level) const { return level >= threshold(); }
+    bool enabled(Level level) const { return level_number(level) >= threshold(); }
 
 protected:
     virtual void write_message(std::string_view message) = 0;

@@ -33,7 +33,7 @@ private:
     LogonResult directory(std::string_view host_text, std::string_view typed);
     LogonResult network(std::string_view domain, std::string_view typed);
 
-    void log(int level, const char* format, ...) const __attribute__((format(printf, 3, 4)))
+    void log(log::Level level, const char* format, ...) const __attribute__((format(printf, 3, 4)))
     {
         if (!m_context.log)
             return;
@@ -58,7 +58,7 @@ LogonResult Check::run(std::string_view typed)
 
     std::string stored = user_ini.text("User", "Password", "", max_stored_password + 1);
     if (stored.size() > max_stored_password) {
-        log(4, "The stored password of user %s is not readable (too long)", m_name.c_str());
+        log(log::Level::error, "The stored password of user %s is not readable (too long)", m_name.c_str());
         return LogonResult::refused;
     }
     auto kind = classify_password(stored);
@@ -93,9 +93,10 @@ LogonResult Check::plain(const ini::Profile& user_ini, std::string_view stored, 
             return now && *now == stored && doc.set("User", "Password", *scrambled);
         });
         if (!written)
-            log(4, "Could not write the scrambled password of user %s", m_name.c_str());
+            log(log::Level::error, "Could not write the scrambled password of user %s", m_name.c_str());
     } else {
-        log(4, "Could not scramble the password of user %s: %s", m_name.c_str(), scrambled.error().text.c_str());
+        log(log::Level::error, "Could not scramble the password of user %s: %s", m_name.c_str(),
+            scrambled.error().text.c_str());
     }
     return local(typed, clear);
 }
@@ -106,7 +107,8 @@ LogonResult Check::scrambled(std::string_view stored, std::string_view typed)
         return LogonResult::refused;  // no password set: nothing can match
     auto clear = m_context.codec->unscramble(stored);
     if (!clear) {
-        log(4, "The stored password of user %s is not readable: %s", m_name.c_str(), clear.error().text.c_str());
+        log(log::Level::error, "The stored password of user %s is not readable: %s", m_name.c_str(),
+            clear.error().text.c_str());
         return LogonResult::refused;
     }
     return local(typed, *clear);
@@ -115,7 +117,7 @@ LogonResult Check::scrambled(std::string_view stored, std::string_view typed)
 LogonResult Check::directory(std::string_view host_text, std::string_view typed)
 {
     if (!m_context.directory) {
-        log(4, "LDAP login attempted, but LDAP DLL is not loaded!");
+        log(log::Level::error, "LDAP login attempted, but LDAP DLL is not loaded!");
         return LogonResult::directory_unavailable;
     }
     const ini::Profile& engine = *m_context.settings;
@@ -123,38 +125,39 @@ LogonResult Check::directory(std::string_view host_text, std::string_view typed)
     if (host.empty())
         host = text::trim(engine.text("LDAPAuth", "Host", "", max_directory_host));
     if (host.empty() || text::has_controls(host)) {
-        log(3, "LDAP logon of %s: no directory host is set", m_name.c_str());
+        log(log::Level::notable, "LDAP logon of %s: no directory host is set", m_name.c_str());
         return LogonResult::directory_unavailable;
     }
     DirectoryLimits limits{engine.number("LDAPAuth", "TimeLimit", 5), engine.number("LDAPAuth", "SizeLimit", 1)};
     auto connection = DirectoryConnection::open(*m_context.directory, host, limits);
     if (!connection) {
-        log(3, "LDAP logon of %s: could not connect to %s", m_name.c_str(), host.c_str());
+        log(log::Level::notable, "LDAP logon of %s: could not connect to %s", m_name.c_str(), host.c_str());
         return LogonResult::directory_unavailable;
     }
     if (int rc = connection->bind_anonymously(); rc != 0) {
-        log(3, "LDAP logon of %s: could not bind to %s, result %d", m_name.c_str(), host.c_str(), rc);
+        log(log::Level::notable, "LDAP logon of %s: could not bind to %s, result %d", m_name.c_str(), host.c_str(), rc);
         return LogonResult::directory_unavailable;
     }
     auto filter = directory_filter(engine.text("LDAPAuth", "Filter", "(cn=USER)", max_directory_filter), m_name);
     if (!filter) {
-        log(3, "LDAP logon of %s: the search filter is too long", m_name.c_str());
+        log(log::Level::notable, "LDAP logon of %s: the search filter is too long", m_name.c_str());
         return LogonResult::refused;
     }
     std::string base = engine.text("LDAPAuth", "Base", "", 255);
     DirectoryResult result;
     if (int rc = connection->search(base, *filter, result); rc != 0) {
-        log(3, "LDAP logon of %s: search on %s failed, result %d", m_name.c_str(), host.c_str(), rc);
+        log(log::Level::notable, "LDAP logon of %s: search on %s failed, result %d", m_name.c_str(), host.c_str(), rc);
         return LogonResult::directory_unavailable;
     }
     auto entry = result.first();
     if (!entry) {
-        log(2, "LDAP logon of %s: no directory entry", m_name.c_str());
+        log(log::Level::routine, "LDAP logon of %s: no directory entry", m_name.c_str());
         return LogonResult::refused;
     }
     auto names = result.values(entry, engine.text("LDAPAuth", "NameAttr", "cn", 63));
     if (!names.empty())
-        log(1, "LDAP logon of %s: entry %s", m_name.c_str(), text::without_controls(text::cut(names[0], 79)).c_str());
+        log(log::Level::detail, "LDAP logon of %s: entry %s", m_name.c_str(),
+            text::without_controls(text::cut(names[0], 79)).c_str());
     auto passwords = result.values(entry, engine.text("LDAPAuth", "PassAttr", "password", 63));
     if (passwords.empty())
         return LogonResult::refused;
@@ -166,7 +169,7 @@ LogonResult Check::network(std::string_view domain, std::string_view typed)
     std::string pam_user = network_logon_name(text::cut(domain, max_password - 1), m_name);
     auto outcome = check_network_logon(pam_user, typed, m_context.network_service);
     if (!outcome.accepted) {
-        log(1, "Network authentication failed, error code %d", outcome.code);
+        log(log::Level::detail, "Network authentication failed, error code %d", outcome.code);
         return LogonResult::refused;
     }
     return LogonResult::accepted;

@@ -108,7 +108,7 @@ Result<std::unique_ptr<UserRecord>> UserRecord::load(const AccountsContext& cont
     if (!account_exists(context.user_dir, cut) && !create_account_directory(context.user_dir, cut) &&
         !account_exists(context.user_dir, cut)) {
         if (context.log)
-            context.log->line(4, "Could not create the account directory of %s in %s", cut.c_str(),
+            context.log->line(log::Level::error, "Could not create the account directory of %s in %s", cut.c_str(),
                               context.user_dir.c_str());
     }
     std::string directory = *account_directory(context.user_dir, cut);
@@ -133,7 +133,7 @@ UserRecord::UserRecord(const AccountsContext& context, std::string name, std::st
 
 UserRecord::~UserRecord() = default;
 
-void UserRecord::log(int level, const char* format, ...) const
+void UserRecord::log(log::Level level, const char* format, ...) const
 {
     if (!m_context.log)
         return;
@@ -180,7 +180,7 @@ void UserRecord::read_settings()
     m_stored_password = stored;
     m_loaded_password.clear();
     if (stored.size() > max_stored_password) {
-        log(4, "The stored password of user %s is not readable (too long)", m_name.c_str());
+        log(log::Level::error, "The stored password of user %s is not readable (too long)", m_name.c_str());
     } else {
         auto kind = classify_password(stored);
         switch (kind.kind) {
@@ -193,7 +193,7 @@ void UserRecord::read_settings()
             m_loaded_password = text::bounded(kind.rest, max_password);
             auto scrambled = m_context.codec->scramble(m_loaded_password);
             if (!scrambled) {
-                log(4, "Could not scramble the password of user %s: %s", m_name.c_str(),
+                log(log::Level::error, "Could not scramble the password of user %s: %s", m_name.c_str(),
                     scrambled.error().text.c_str());
                 break;
             }
@@ -213,7 +213,7 @@ void UserRecord::read_settings()
             if (auto clear = m_context.codec->unscramble(stored))
                 m_loaded_password = text::bounded(*clear, max_password);
             else
-                log(4, "The stored password of user %s is not readable: %s", m_name.c_str(),
+                log(log::Level::error, "The stored password of user %s is not readable: %s", m_name.c_str(),
                     clear.error().text.c_str());
             break;
         }
@@ -239,7 +239,8 @@ bool UserRecord::save()
             stored_password = *scrambled;
         } else {
             password_ok = false;
-            log(4, "Could not scramble the password of user %s: %s", m_name.c_str(), scrambled.error().text.c_str());
+            log(log::Level::error, "Could not scramble the password of user %s: %s", m_name.c_str(),
+                scrambled.error().text.c_str());
         }
     }
 
@@ -266,7 +267,8 @@ bool UserRecord::save()
         return true;
     });
     if (!written) {
-        log(4, "Could not write the settings of user %s to %s", m_name.c_str(), m_profile.path().c_str());
+        log(log::Level::error, "Could not write the settings of user %s to %s", m_name.c_str(),
+            m_profile.path().c_str());
         return false;
     }
     if (password_ok) {

@@ -31,6 +31,7 @@
 #include <string_view>
 
 #include "common/ini/profile.h"
+#include "common/log/log_file.h"
 #include "common/platform/result.h"
 #include "engine/core/accounts/accounts_context.h"
 
@@ -165,7 +166,7 @@ public:
 private:
     UserRecord(const AccountsContext& context, std::string name, std::string directory);
     void read_settings();
-    void log(int level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
+    void log(log::Level level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
 
     AccountsContext m_context;
     std::string m_name;

@@ -23,7 +23,7 @@ std::optional<std::string> account_creation_password(const ini::Profile& setting
     if (stored.empty())
         return std::string();
     if (stored.size() > max_stored_value) {
-        log.line(4, "[AccountCreation] Password is not readable (too long)");
+        log.line(log::Level::error, "[AccountCreation] Password is not readable (too long)");
         return std::nullopt;
     }
     if (stored.front() == '-') {
@@ -34,15 +34,16 @@ std::optional<std::string> account_creation_password(const ini::Profile& setting
                 return now && *now == stored && doc.set("AccountCreation", "Password", *scrambled);
             });
             if (!written)
-                log.line(4, "Could not write the scrambled [AccountCreation] Password");
+                log.line(log::Level::error, "Could not write the scrambled [AccountCreation] Password");
         } else {
-            log.line(4, "Could not scramble [AccountCreation] Password: %s", scrambled.error().text.c_str());
+            log.line(log::Level::error, "Could not scramble [AccountCreation] Password: %s",
+                     scrambled.error().text.c_str());
         }
         return clear;
     }
     auto clear = codec.unscramble(stored);
     if (!clear) {
-        log.line(4, "[AccountCreation] Password is not readable: %s", clear.error().text.c_str());
+        log.line(log::Level::error, "[AccountCreation] Password is not readable: %s", clear.error().text.c_str());
         return std::nullopt;
     }
     return text::bounded(*clear, max_creation_password);

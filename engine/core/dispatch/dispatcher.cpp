@@ -132,12 +132,12 @@ void Flow::read_fields()
     std::int64_t length = cgi::content_length(m_fields.environment());
     switch (m_fields.parse_body(m_request.input())) {
     case cgi::BodyResult::too_large:
-        m_log.line(3, "Request body of %lld bytes is too large: only the query string is read",
+        m_log.line(log::Level::notable, "Request body of %lld bytes is too large: only the query string is read",
                    static_cast<long long>(length));
         break;
     case cgi::BodyResult::parsed:
         if (m_request.input().short_read())
-            m_log.line(2, "Request body ended before its %lld bytes", static_cast<long long>(length));
+            m_log.line(log::Level::routine, "Request body ended before its %lld bytes", static_cast<long long>(length));
         break;
     case cgi::BodyResult::not_form:
         break;
@@ -148,10 +148,12 @@ void Flow::choose_language()
 {
     std::string_view cookie = cgi::cookie_value(cookies(), "Lang");
     if (!cookie.empty() && !m_request.set_language(cookie))
-        m_log.line(2, "Lang cookie \"%s\" is not a language code", shown(cookie, max_logged_field).c_str());
+        m_log.line(log::Level::routine, "Lang cookie \"%s\" is not a language code",
+                   shown(cookie, max_logged_field).c_str());
     const std::string& field = m_fields.value("Lang");
     if (!field.empty() && !m_request.set_language(field))
-        m_log.line(2, "Lang field \"%s\" is not a language code", shown(field, max_logged_field).c_str());
+        m_log.line(log::Level::routine, "Lang field \"%s\" is not a language code",
+                   shown(field, max_logged_field).c_str());
 }
 
 void Flow::find_session()
@@ -161,12 +163,12 @@ void Flow::find_session()
     std::string id = m_fields.value("Session");
     if (!sessions::is_session_id(id)) {
         if (!id.empty())
-            m_log.line(2, "Session \"%s\" is not a session id", shown(id, max_logged_field).c_str());
+            m_log.line(log::Level::routine, "Session \"%s\" is not a session id", shown(id, max_logged_field).c_str());
         return;
     }
     sessions::SessionHold hold = m_sessions.find_by_id(id);
     if (!hold) {
-        m_log.line(2, "Session %s not found", id.c_str());
+        m_log.line(log::Level::routine, "Session %s not found", id.c_str());
         return;
     }
     // The dispatcher reads and writes the key under the session lock, which
@@ -178,7 +180,7 @@ void Flow::find_session()
         key = hold->key;
     }
     if (!key.empty() && !SessionKeys::same(key, cgi::cookie_value(cookies(), key_cookie_name(id)))) {
-        m_log.line(3, "Session %s refused: the request does not carry the session's key", id.c_str());
+        m_log.line(log::Level::notable, "Session %s refused: the request does not carry the session's key", id.c_str());
         hold.release(&m_log);
         m_key_refused = true;
         return;
@@ -252,9 +254,9 @@ void Flow::logon_refused()
     if (present("User")) {
         const std::string& user = m_fields.value("User");
         std::string name = shown(user, max_logged_name);
-        m_log.line(3, "Bad logon attempt for user %s", name.c_str());
+        m_log.line(log::Level::notable, "Bad logon attempt for user %s", name.c_str());
         if (!user.empty() && !accounts::is_valid_user_name(accounts::cut_user_name(user)))
-            m_log.line(3, "The name %s cannot name an account", name.c_str());
+            m_log.line(log::Level::notable, "The name %s cannot name an account", name.c_str());
         status(string_bad_logon);
         return;
     }
@@ -280,7 +282,7 @@ void Flow::rescue_draft()
         m_steps.compose->rescue_draft(m_request, user);
         return;
     }
-    m_log.line(3, "Draft for user %s not saved: the request does not come from that user's session",
+    m_log.line(log::Level::notable, "Draft for user %s not saved: the request does not come from that user's session",
                shown(user, max_logged_name).c_str());
 }
 
@@ -290,22 +292,24 @@ Next Flow::logon()
     std::string name = shown(user, max_logged_name);
     if (sessions::SessionHold old = m_sessions.find_by_user(user)) {
         std::string old_id = old->id();
-        m_log.line(1, "User %s already found, trying to kill old session (%s)", name.c_str(), old_id.c_str());
+        m_log.line(log::Level::detail, "User %s already found, trying to kill old session (%s)", name.c_str(),
+                   old_id.c_str());
         if (!old.kill(&m_log)) {
-            m_log.line(4, "Could not kill old session for %s", name.c_str());
+            m_log.line(log::Level::error, "Could not kill old session for %s", name.c_str());
             status(string_old_session);
             m_request.set_view(view_logon);
             return Next::page;
         }
-        m_log.line(1, "Old session killed for %s", name.c_str());
+        m_log.line(log::Level::detail, "Old session killed for %s", name.c_str());
     }
     if (!m_request.start_browser_session(user)) {
         status(string_too_many_sessions);
-        m_log.line(4, "Too many sessions to create one for %s.", name.c_str());
+        m_log.line(log::Level::error, "Too many sessions to create one for %s.", name.c_str());
         m_request.set_view(view_logon);
         return Next::page;
     }
-    m_log.line(3, "Session created for %s from %s", name.c_str(), shown(remote_address(), max_logged_address).c_str());
+    m_log.line(log::Level::notable, "Session created for %s from %s", name.c_str(),
+               shown(remote_address(), max_logged_address).c_str());
     if (!m_fields.missing_or_blank("View")) {
         std::string asked = m_fields.value("View");
         m_fields.set("FrameView", asked);
@@ -331,10 +335,10 @@ void Flow::status_check(accounts::LogonResult result)
         // An ordinary session (without a key) for the client to use.
         sessions::SessionHold hold = m_sessions.create(user, remote, m_log);
         if (!hold) {
-            m_log.line(4, "Unable to create StatusCheck session for %s.", name.c_str());
+            m_log.line(log::Level::error, "Unable to create StatusCheck session for %s.", name.c_str());
         } else {
             m_log.set_session(hold->id());
-            m_log.line(3, "StatusCheck created session for %s from %s", name.c_str(), where.c_str());
+            m_log.line(log::Level::notable, "StatusCheck created session for %s from %s", name.c_str(), where.c_str());
             out.write("Active Session: " + hold->id() + "\n");
             hold.release(&m_log);
         }
@@ -347,7 +351,7 @@ void Flow::status_check(accounts::LogonResult result)
         m_request.lock_request();
         sessions::Session& session = *m_request.session();
         m_log.set_session(session.id());
-        m_log.line(2, "StatusCheck session for %s from %s", name.c_str(), where.c_str());
+        m_log.line(log::Level::routine, "StatusCheck session for %s from %s", name.c_str(), where.c_str());
         if (mail_fetch_allowed(m_request.settings(), *session.user()))
             m_steps.mail_check->status_check(m_request);
         m_steps.mailbox->save_index(m_request);
@@ -361,7 +365,7 @@ void Flow::status_check(accounts::LogonResult result)
         m_request.unlock_request();
         m_request.hold().kill(&m_log);
     } else {
-        m_log.line(4, "Unable to create StatusCheck session for %s.", name.c_str());
+        m_log.line(log::Level::error, "Unable to create StatusCheck session for %s.", name.c_str());
     }
     m_request.close_streams();
 }
@@ -393,7 +397,7 @@ bool Flow::with_session()
         else if (present("Body"))
             m_steps.compose->store_text(m_request);
     }
-    m_log.line(2, "BegRequest: View=%d %s", view, logged_query().c_str());
+    m_log.line(log::Level::routine, "BegRequest: View=%d %s", view, logged_query().c_str());
     if (session.user())
         m_request.set_language(session.user()->language());
     keep_alive();
@@ -414,7 +418,7 @@ void Flow::logout()
 {
     sessions::Session& session = *m_request.session();
     session.retrieval_pending.store(false);
-    m_log.line(2, "User %s logging out", shown(session.user_name(), max_logged_name).c_str());
+    m_log.line(log::Level::routine, "User %s logging out", shown(session.user_name(), max_logged_name).c_str());
     std::string id = session.id();
     bool had_key = false;
     {
@@ -586,7 +590,7 @@ void Flow::after_response()
             session.previous_view = current;
         session.set_current_view(view);
     }
-    m_log.line(2, "EndRequest: View=%d %s", view, logged_query().c_str());
+    m_log.line(log::Level::routine, "EndRequest: View=%d %s", view, logged_query().c_str());
     m_request.unlock_request();
     m_request.hold().release(&m_log);
 }

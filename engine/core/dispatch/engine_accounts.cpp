@@ -38,12 +38,12 @@ bool EngineAccounts::load_directory_library(lifecycle::Engine& engine)
     auto library = accounts::DirectoryLibrary::load();
     if (!library) {
         if (engine.log)
-            engine.log->line(1, "LDAP client library: %s", library.error().text.c_str());
+            engine.log->line(log::Level::detail, "LDAP client library: %s", library.error().text.c_str());
         return false;
     }
     m_directory = std::move(*library);
     if (engine.log)
-        engine.log->line(1, "LDAP client library %s loaded", m_directory->path().c_str());
+        engine.log->line(log::Level::detail, "LDAP client library %s loaded", m_directory->path().c_str());
     return true;
 }
 
@@ -69,8 +69,8 @@ std::unique_ptr<sessions::SessionUser> EngineAccounts::load_user(lifecycle::Engi
 {
     auto record = accounts::UserRecord::load(context(engine, &log), name);
     if (!record) {
-        log.line(4, "Could not load the account of %s: %s", text::without_controls(text::cut(name, 79)).c_str(),
-                 record.error().text.c_str());
+        log.line(log::Level::error, "Could not load the account of %s: %s",
+                 text::without_controls(text::cut(name, 79)).c_str(), record.error().text.c_str());
         return nullptr;
     }
     return std::make_unique<AccountSessionUser>(std::move(*record));

@@ -9,7 +9,7 @@ namespace {
 
 void not_available(RequestContext& request, const char* step)
 {
-    request.log().line(1, "Not available yet: %s", step);
+    request.log().line(log::Level::detail, "Not available yet: %s", step);
 }
 
 }  // namespace

@@ -172,7 +172,7 @@ std::string format_language_string(int number, std::string_view format, std::ini
 {
     if (auto text = format_message(format, args))
         return std::move(*text);
-    log.line(4, "Language string %d does not fit its arguments; it is shown unformatted", number);
+    log.line(log::Level::error, "Language string %d does not fit its arguments; it is shown unformatted", number);
     return std::string(format);
 }
 

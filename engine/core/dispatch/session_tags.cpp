@@ -57,7 +57,7 @@ void SessionTags::expand_tag(std::string_view tag, cgi::OutputStream& out)
         // one of the tags every page knows
     } else if (!m_more || !m_more->expand(tag, m_request, out)) {
         std::string shown = text::without_controls(tag);
-        m_request.log().line(1, "Unable to expand: %s", shown.c_str());
+        m_request.log().line(log::Level::detail, "Unable to expand: %s", shown.c_str());
     }
 }
 

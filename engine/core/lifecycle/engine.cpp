@@ -70,7 +70,7 @@ std::unique_ptr<sessions::SessionUser> load_minimal_user(Engine& engine, std::st
     defaults.empty_trash = yes_no_setting(ini, "UserDefaults", "EmptyTrash");
     auto user = sessions::IniSessionUser::load(text_setting(ini, "Directories", "UserDir"), name, defaults);
     if (!user)
-        log.line(4, "Could not load the account of %s", text::without_controls(name).c_str());
+        log.line(log::Level::error, "Could not load the account of %s", text::without_controls(name).c_str());
     return user;
 }
 
@@ -81,12 +81,13 @@ void empty_temp_dir(Engine& engine, const Directories& dirs)
     std::vector<std::string> protected_dirs = {
         fs::directory_of(engine.config_path), dirs.base, dirs.log, dirs.templates, dirs.users, dirs.spelling};
     if (contains_any(dirs.temp, protected_dirs)) {
-        engine.log->line(4, "Could not empty TempDir %s: it holds other directories of Corvane", dirs.temp.c_str());
+        engine.log->line(log::Level::error, "Could not empty TempDir %s: it holds other directories of Corvane",
+                         dirs.temp.c_str());
         return;
     }
     auto emptied = fs::delete_tree(dirs.temp);
     if (!emptied)
-        engine.log->line(4, "Could not empty TempDir: %s", emptied.error().text.c_str());
+        engine.log->line(log::Level::error, "Could not empty TempDir: %s", emptied.error().text.c_str());
 }
 
 // Everything start_up() may have made, in the order of ShutDown; each step
@@ -95,10 +96,10 @@ void tear_down(Engine& engine, const EngineHooks& hooks, bool log_steps)
 {
     log::LogFile* log = log_steps ? engine.log.get() : nullptr;
     if (log)
-        log->line(1, "Sending shutdown notice to maintenance thread.");
+        log->line(log::Level::detail, "Sending shutdown notice to maintenance thread.");
     if (engine.maintenance) {
         if (engine.maintenance->started() && log)
-            log->line(1, "Waiting for maintenance thread to exit...");
+            log->line(log::Level::detail, "Waiting for maintenance thread to exit...");
         engine.maintenance->stop();
         engine.maintenance.reset();
     }
@@ -108,7 +109,7 @@ void tear_down(Engine& engine, const EngineHooks& hooks, bool log_steps)
             engine.status.zero_record();
     }
     if (log)
-        log->line(1, "Releasing shared memory...");
+        log->line(log::Level::detail, "Releasing shared memory...");
     {
         std::lock_guard status(g_status_mutex);
         engine.status.reset();
@@ -116,12 +117,12 @@ void tear_down(Engine& engine, const EngineHooks& hooks, bool log_steps)
     engine.session_slots.reset();
     engine.slot_count = 0;
     if (log)
-        log->line(1, "Releasing LDAP DLL...");
+        log->line(log::Level::detail, "Releasing LDAP DLL...");
     if (engine.directory_library_loaded && hooks.unload_directory_library)
         hooks.unload_directory_library(engine);
     engine.directory_library_loaded = false;
     if (log)
-        log->line(1, "Releasing SpellCheck DLL...");
+        log->line(log::Level::detail, "Releasing SpellCheck DLL...");
     if (engine.spelling_library_loaded && hooks.unload_spelling_library)
         hooks.unload_spelling_library(engine);
     engine.spelling_library_loaded = false;
@@ -130,7 +131,7 @@ void tear_down(Engine& engine, const EngineHooks& hooks, bool log_steps)
     engine.sessions.reset();
     engine.handler.reset();
     if (log)
-        log->line(5, "Corvane stopped.");
+        log->line(log::Level::lifecycle, "Corvane stopped.");
     engine.log.reset();
     engine.codec.reset();
     engine.settings.reset();
@@ -187,14 +188,14 @@ bool start_up(const StartOptions& options)
     log_settings.size_limit_kb = number_setting(ini, "General", "MaxLogFileSize");
     e.log = std::make_unique<log::LogFile>(log_settings);
     log::LogFile& log = *e.log;
-    log.line(5, "Initializing Corvane...");
+    log.line(log::Level::lifecycle, "Initializing Corvane...");
     (void)ini.write_text("Other", "LatestLogFile", log.current_path());
 
     (void)fs::make_directories(dirs.users);
     (void)fs::make_directories(dirs.temp);
     empty_temp_dir(e, dirs);
 
-    log.line(1, "Initializing shared memory...");
+    log.line(log::Level::detail, "Initializing shared memory...");
     int maximum = number_setting(ini, "Session", "Maximum");
     // The slots are sized once; at least one, so the segment exists, and
     // bounded, so a typing mistake cannot ask for gigabytes.
@@ -203,7 +204,7 @@ bool start_up(const StartOptions& options)
     auto status = slots ? StatusArea::create(status_segment_name()) : Result<StatusArea>(slots.error());
     if (!slots || !status) {
         int code = slots ? status.error().code : slots.error().code;
-        log.line(4, "Could not create shared memory, error code %d", code);
+        log.line(log::Level::error, "Could not create shared memory, error code %d", code);
         e.slot_count = 0;
         tear_down(e, hooks, false);
         return false;
@@ -215,28 +216,28 @@ bool start_up(const StartOptions& options)
     }
 
     if (!fs::is_directory(dirs.templates))
-        log.line(4, "Could not find Templates directory!");
+        log.line(log::Level::error, "Could not find Templates directory!");
     if (auto languages = fs::resolve_nocase(dirs.templates, "Languages.ini")) {
         if (hooks.verify_languages)
             hooks.verify_languages(e, fs::join_path(dirs.templates, *languages));
     } else {
-        log.line(4, "Could not find Languages.ini!");
+        log.line(log::Level::error, "Could not find Languages.ini!");
     }
     if (hooks.create_template_store)
         e.template_store = hooks.create_template_store(e);
 
-    log.line(1, "Loading LDAP DLL (WLDAP32.DLL)...");
+    log.line(log::Level::detail, "Loading LDAP DLL (WLDAP32.DLL)...");
     e.directory_library_loaded = hooks.load_directory_library && hooks.load_directory_library(e);
     if (!e.directory_library_loaded)
-        log.line(4, "Could not load LDAP DLL!");
-    log.line(1, "Loading SpellCheck DLL...");
+        log.line(log::Level::error, "Could not load LDAP DLL!");
+    log.line(log::Level::detail, "Loading SpellCheck DLL...");
     e.spelling_library_loaded = hooks.load_spelling_library && hooks.load_spelling_library(e);
     if (!e.spelling_library_loaded)
-        log.line(4, "Could not load SpellCheck DLL!");
+        log.line(log::Level::error, "Could not load SpellCheck DLL!");
 
     e.mime_types = std::make_unique<mime_types::MimeTypeTable>();
     if (!e.mime_types->load(fs::path_nocase(dirs.base, "MimeTypes.cfg")))
-        log.line(4, "Could not load MimeTypes.cfg!");
+        log.line(log::Level::error, "Could not load MimeTypes.cfg!");
 
     (void)fs::touch_file(fs::path_nocase(dirs.base, "AddrBook.txt"));
     (void)fs::touch_file(fs::path_nocase(dirs.base, "Dictionary.txt"));
@@ -267,7 +268,7 @@ bool start_up(const StartOptions& options)
     e.handler = request_handler();
     e.maintenance = std::make_unique<Maintenance>(e, options.maintenance_period);
     if (!e.maintenance->start()) {
-        log.line(4, "Could not start maintenance thread!");
+        log.line(log::Level::error, "Could not start maintenance thread!");
         e.maintenance.reset();
         // The log stays open for ShutDown, which releases the rest.
         return false;

@@ -38,17 +38,17 @@ void Maintenance::stop()
 void Maintenance::run()
 {
     log::LogFile& log = *m_engine.log;
-    log.line(5, "Maintenance thread starting...");
+    log.line(log::Level::lifecycle, "Maintenance thread starting...");
     for (;;) {
         round();
         std::unique_lock lock(m_mutex);
         if (m_wake.wait_for(lock, m_period, [this] { return m_shutdown; })) {
-            log.line(1, "Maintenance thread received shutdown notice.");
+            log.line(log::Level::detail, "Maintenance thread received shutdown notice.");
             break;
         }
     }
     m_engine.running.store(false);
-    log.line(5, "Maintenance thread exiting...");
+    log.line(log::Level::lifecycle, "Maintenance thread exiting...");
 }
 
 void Maintenance::round()
@@ -63,7 +63,7 @@ void Maintenance::round()
 
     if (auto id = engine.status.pending_kill()) {
         std::string shown = text::without_controls(*id);
-        engine.log->line(2, "Deleting session %s.", shown.c_str());
+        engine.log->line(log::Level::routine, "Deleting session %s.", shown.c_str());
         {
             log::RequestLog buffer(engine.log.get());
             engine.sessions->delete_by_id(*id, buffer);

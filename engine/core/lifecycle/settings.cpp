@@ -168,8 +168,9 @@ bool normalise(const ini::Profile& ini, codec::PasswordCodec& codec, log::Logger
                         effective = std::move(scrambled->value());
                     } else {
                         // Left as typed, so nothing is lost; the next start tries again.
-                        log.line(4, "Could not scramble [%.*s] %.*s: %s", static_cast<int>(setting.section.size()),
-                                 setting.section.data(), static_cast<int>(setting.key.size()), setting.key.data(),
+                        log.line(log::Level::error, "Could not scramble [%.*s] %.*s: %s",
+                                 static_cast<int>(setting.section.size()), setting.section.data(),
+                                 static_cast<int>(setting.key.size()), setting.key.data(),
                                  scrambled->error().text.c_str());
                     }
                 }
@@ -181,7 +182,7 @@ bool normalise(const ini::Profile& ini, codec::PasswordCodec& codec, log::Logger
         return true;
     });
     if (!written)
-        log.line(4, "Could not write settings to %s", ini.path().c_str());
+        log.line(log::Level::error, "Could not write settings to %s", ini.path().c_str());
     return written;
 }
 

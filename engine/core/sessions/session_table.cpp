@@ -119,7 +119,7 @@ SessionHold SessionTable::create(std::string_view user_name, std::string_view cl
     }
 
     if (!fs::make_directory(session->temp_dir(), 0700))
-        log.line(4, "Could not create directory %s", session->temp_dir().c_str());
+        log.line(log::Level::error, "Could not create directory %s", session->temp_dir().c_str());
 
     SessionUser* record = session->user();
     ini::Profile user_ini(record->settings_path());
@@ -198,7 +198,7 @@ bool SessionTable::delete_by_id(std::string_view id, log::RequestLog& log)
 {
     SessionHold hold = find_by_id(id);
     if (!hold) {
-        log.line(2, "Session %s not found.", text::without_controls(id).c_str());
+        log.line(log::Level::routine, "Session %s not found.", text::without_controls(id).c_str());
         return false;
     }
     return hold.kill(&log);
@@ -214,11 +214,11 @@ bool SessionTable::begin_deletion_locked(Session* session, log::Logger& log)
     const char* id = session->m_id.c_str();
     if (busy > 0) {
         if (attempts < stuck_attempts) {
-            log.line(1, "Could not delete session %s. (count = %d)", id, busy);
+            log.line(log::Level::detail, "Could not delete session %s. (count = %d)", id, busy);
         } else if (attempts == stuck_attempts) {
             if (m_options.count_stuck)
                 m_options.count_stuck();
-            log.line(4, "Could not delete session %s! (count = %d)", id, busy);
+            log.line(log::Level::error, "Could not delete session %s! (count = %d)", id, busy);
             // The user's next logon must not find this session by name.
             std::lock_guard identity(session->m_identity_mutex);
             session->m_user_name = text::bounded("*" + session->m_user_name + "*", max_user_name);
@@ -227,7 +227,7 @@ bool SessionTable::begin_deletion_locked(Session* session, log::Logger& log)
         }
         return false;
     }
-    log.line(1, "Trying to delete session %s... ", id);
+    log.line(log::Level::detail, "Trying to delete session %s... ", id);
     session->m_busy.fetch_add(1);
     session->m_deleting = true;
     return true;
@@ -238,10 +238,10 @@ void SessionTable::end_session(Session* session, log::RequestLog& log)
     {
         std::lock_guard request(session->request_lock());
         log.set_session(session->id());
-        log.line(1, "Expiring session %s...", session->id().c_str());
+        log.line(log::Level::detail, "Expiring session %s...", session->id().c_str());
         if (session->user())
             tidy_mail(*session, log);
-        log.line(3, "Session expired");
+        log.line(log::Level::notable, "Session expired");
     }
     std::unique_ptr<Session> gone = remove(session);
     // Destroyed outside the table lock: deleting its directory and writing
@@ -259,15 +259,15 @@ void SessionTable::tidy_mail(Session& session, log::Logger& log)
         // the trash anyway, and the count rule only without a size limit.
         if (user.empty_trash_on_exit()) {
             user.empty_trash_folder(log);
-            log.line(2, "Emptying trash for %s", name);
+            log.line(log::Level::routine, "Emptying trash for %s", name);
         } else if (limits.max_dir_size_kb > 0) {
             if (user.mail_size_kb().value_or(0) > limits.max_dir_size_kb) {
                 user.empty_trash_folder(log);
-                log.line(2, "Emptying trash for %s (Exceeds Disk Space Threshold)", name);
+                log.line(log::Level::routine, "Emptying trash for %s (Exceeds Disk Space Threshold)", name);
             }
         } else if (limits.max_messages > 0 && user.message_count().value_or(0) > limits.max_messages) {
             user.empty_trash_folder(log);
-            log.line(2, "Emptying trash for %s (Exceeds Message Count Threshold)", name);
+            log.line(log::Level::routine, "Emptying trash for %s (Exceeds Message Count Threshold)", name);
         }
         user.clear_new_flags();
         if (user.prune_entries_without_folder())

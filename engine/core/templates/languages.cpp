@@ -250,12 +250,12 @@ LanguageCheck check_languages(std::string_view file, const std::vector<std::stri
 
 bool verify_languages(const std::string& template_dir, bool english_translation, log::Logger& log)
 {
-    log.line(2, "Verifying Languages.ini...");
+    log.line(log::Level::routine, "Verifying Languages.ini...");
     std::string path = fs::path_nocase(template_dir, languages_file);
     auto file = fs::read_file(path, max_languages_size);
     if (!file) {
         if (file.error().code != ENOENT)
-            log.line(4, "Could not read %s: %s", path.c_str(), file.error().text.c_str());
+            log.line(log::Level::error, "Could not read %s: %s", path.c_str(), file.error().text.c_str());
         return false;
     }
 
@@ -276,7 +276,7 @@ bool verify_languages(const std::string& template_dir, bool english_translation,
 
     LanguageCheck check = check_languages(*file, markers, english_translation);
     for (const auto& problem : check.problems)
-        log.message(4, problem);
+        log.message(log::Level::error, problem);
 
     bool rewrite = check.update && check.may_rewrite;
     if (rewrite) {
@@ -285,20 +285,20 @@ bool verify_languages(const std::string& template_dir, bool english_translation,
         std::string backup = fs::path_nocase(template_dir, "Languages.bak");
         auto saved = fs::write_file_atomic(backup, *file);
         if (!saved) {
-            log.line(4, "Could not write %s: %s", backup.c_str(), saved.error().text.c_str());
+            log.line(log::Level::error, "Could not write %s: %s", backup.c_str(), saved.error().text.c_str());
             rewrite = false;
         } else {
-            log.line(2, "Updating Languages.ini...");
+            log.line(log::Level::routine, "Updating Languages.ini...");
         }
     }
     for (const auto& line : check.missing)
-        log.message(2, line);
+        log.message(log::Level::routine, line);
     if (rewrite) {
         auto written = fs::write_file_atomic(path, check.new_file);
         if (!written)
-            log.line(4, "Could not write %s: %s", path.c_str(), written.error().text.c_str());
+            log.line(log::Level::error, "Could not write %s: %s", path.c_str(), written.error().text.c_str());
         else
-            log.line(2, "Languages.ini finished updating.");
+            log.line(log::Level::routine, "Languages.ini finished updating.");
     }
     return true;
 }

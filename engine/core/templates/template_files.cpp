@@ -15,7 +15,8 @@ void walk(const std::string& dir, const std::string& prefix, int depth, log::Log
 {
     auto entries = fs::list_directory(dir);
     if (!entries) {
-        log.line(4, "Could not read template directory %s: %s", dir.c_str(), entries.error().text.c_str());
+        log.line(log::Level::error, "Could not read template directory %s: %s", dir.c_str(),
+                 entries.error().text.c_str());
         return;
     }
     for (const auto& entry : *entries) {
@@ -24,7 +25,7 @@ void walk(const std::string& dir, const std::string& prefix, int depth, log::Log
         std::string path = fs::join_path(dir, entry.name);
         auto data = fs::read_file(path, max_template_size);
         if (!data) {
-            log.line(4, "Could not read template %s: %s", path.c_str(), data.error().text.c_str());
+            log.line(log::Level::error, "Could not read template %s: %s", path.c_str(), data.error().text.c_str());
             continue;
         }
         fn(prefix + entry.name, *data);

@@ -61,10 +61,10 @@ TEST_F(LogTest, ThresholdDropsLowerLevelsButKeepsBanners)
 {
     {
         LogFile log(settings(3));
-        log.line(1, "detail %d", 1);
-        log.line(2, "routine");
-        log.line(3, "Bad logon attempt for user %s", "jo");
-        log.line(4, "Could not %s", "do it");
+        log.line(Level::detail, "detail %d", 1);
+        log.line(Level::routine, "routine");
+        log.line(Level::notable, "Bad logon attempt for user %s", "jo");
+        log.line(Level::error, "Could not %s", "do it");
     }
     auto got = lines("Corvane.log");
     ASSERT_EQ(got.size(), 4u) << read("Corvane.log");
@@ -74,7 +74,7 @@ TEST_F(LogTest, ThresholdDropsLowerLevelsButKeepsBanners)
     EXPECT_EQ(got[3], "[Wed 2026-12-02 10:00:00] ----- Corvane Pro 2.0.1 Log file stopping -----");
     {
         LogFile quiet(settings(7));
-        quiet.line(6, "nothing at all");
+        quiet.line(Level::banner, "nothing at all");
     }
     EXPECT_EQ(lines("Corvane.log").size(), 4u) << "a threshold above 6 silences even the banners";
 }
@@ -83,12 +83,12 @@ TEST_F(LogTest, LineEndsAndOverlongMessages)
 {
     {
         LogFile log(settings());
-        log.line(1, "already ends\n");
-        log.line(1, "gets CR LF");
+        log.line(Level::detail, "already ends\n");
+        log.line(Level::detail, "gets CR LF");
         std::string big(5000, 'm');
-        log.line(1, "%s", big.c_str());
-        log.message(1, big + "\n");
-        log.line(1, "after");
+        log.line(Level::detail, "%s", big.c_str());
+        log.message(Level::detail, big + "\n");
+        log.line(Level::detail, "after");
     }
     std::string all = read("Corvane.log");
     EXPECT_NE(all.find("] already ends\n["), std::string::npos) << "no CR LF after a line feed";
@@ -121,13 +121,13 @@ TEST_F(LogTest, WeeklyRotationBegunOnWednesdayTurnsOnSunday)
     s.rotation = Rotation::weekly;
     LogFile log(s);
     EXPECT_EQ(log.current_path(), m_tmp / "CV20261202.log");
-    log.line(1, "wednesday");
+    log.line(Level::detail, "wednesday");
     m_clock.set(wednesday + 3 * 86400 + 13 * 3600 + 59 * 60 + 59);  // Saturday 23:59:59
     EXPECT_FALSE(log.check_rotation());
     m_clock.set(wednesday + 4 * 86400 - 10 * 3600);  // Sunday 00:00:00
     EXPECT_TRUE(log.check_rotation());
     EXPECT_EQ(log.current_path(), m_tmp / "CV20261206.log");
-    log.line(1, "sunday");
+    log.line(Level::detail, "sunday");
     auto old_lines = lines("CV20261202.log");
     EXPECT_EQ(old_lines.back(), "[Sun 2026-12-06 00:00:00] ----- Corvane Pro 2.0.1 Log file rotating -----")
         << "the old file ends with the rotating banner";
@@ -161,7 +161,7 @@ TEST_F(LogTest, NoLimitAndNoRotationMeansTheFileJustGrows)
     s.size_limit_kb = 0;
     LogFile log(s);
     for (int i = 0; i < 200; ++i)
-        log.line(1, "line %d with some padding to make it grow", i);
+        log.line(Level::detail, "line %d with some padding to make it grow", i);
     EXPECT_FALSE(log.check_rotation());
     EXPECT_FALSE(fs::exists(m_tmp / "Corvane.old"));
     EXPECT_FALSE(fs::exists(m_tmp / "LOCKLOG.SEM"));
@@ -173,10 +173,10 @@ TEST_F(LogTest, TooLargeFileMovesAsideReplacingTheOlderOne)
     auto s = settings();
     s.size_limit_kb = 1;
     LogFile log(s);
-    log.line(1, "small");
+    log.line(Level::detail, "small");
     EXPECT_FALSE(log.check_rotation());
     for (int i = 0; i < 30; ++i)
-        log.line(1, "filling line %d ........................................", i);
+        log.line(Level::detail, "filling line %d ........................................", i);
     EXPECT_TRUE(log.check_rotation());
     EXPECT_FALSE(fs::exists(m_tmp / "LOCKLOG.SEM"));
     std::string aside = read("Corvane.old");
@@ -191,12 +191,12 @@ TEST_F(LogTest, TooLargeFileMovesAsideReplacingTheOlderOne)
     // A move that fails keeps writing to the large file; the lock file shows
     // the move is still pending until a later check completes it.
     for (int i = 0; i < 30; ++i)
-        log.line(1, "filling again %d .......................................", i);
+        log.line(Level::detail, "filling again %d .......................................", i);
     ASSERT_TRUE(fs::remove_file(m_tmp / "Corvane.old").ok());
     ASSERT_TRUE(fs::make_directories(m_tmp / "Corvane.old/blocker").ok());
     EXPECT_TRUE(log.check_rotation());
     EXPECT_TRUE(fs::exists(m_tmp / "LOCKLOG.SEM"));
-    log.line(1, "still written");
+    log.line(Level::detail, "still written");
     EXPECT_NE(read("Corvane.log").find("still written"), std::string::npos);
     ASSERT_TRUE(fs::remove_tree(m_tmp / "Corvane.old").ok());
     EXPECT_TRUE(log.check_rotation());
@@ -213,7 +213,7 @@ TEST_F(LogTest, ServerLogVariantHasItsOwnNamesAndNoLockFile)
     s.size_limit_kb = 1;
     LogFile log(s);
     for (int i = 0; i < 30; ++i)
-        log.line(1, "connection line %d ...................................", i);
+        log.line(Level::detail, "connection line %d ...................................", i);
     ASSERT_TRUE(fs::make_directory(m_tmp / "Larkd-admin.old").ok());  // blocks the move
     ASSERT_TRUE(fs::write_file_atomic(m_tmp / "Larkd-admin.old/x", "").ok());
     EXPECT_TRUE(log.check_rotation());
@@ -228,10 +228,10 @@ TEST_F(LogTest, RequestBuffersWriteOneBlockUnlessThresholdIsOne)
         LogFile log(settings(2));
         RequestLog request(&log);
         request.set_session("ABCDEFG");
-        request.line(2, "BegRequest: View=%d %s", 3, "View=List");
-        request.line(1, "dropped");
+        request.line(Level::routine, "BegRequest: View=%d %s", 3, "View=List");
+        request.line(Level::detail, "dropped");
         EXPECT_EQ(read("Corvane.log").find("BegRequest"), std::string::npos) << "held until the request ends";
-        request.line(2, "EndRequest: View=%d %s", 3, "View=List");
+        request.line(Level::routine, "EndRequest: View=%d %s", 3, "View=List");
         request.flush();
         EXPECT_NE(read("Corvane.log")
                       .find("] [ABCDEFG] BegRequest: View=3 View=List\r\n[Wed 2026-12-02 10:00:00] "
@@ -244,12 +244,12 @@ TEST_F(LogTest, RequestBuffersWriteOneBlockUnlessThresholdIsOne)
         LogFile log(settings(1));
         RequestLog request(&log);
         request.set_prefix("[17] ");
-        request.line(1, "at once");
+        request.line(Level::detail, "at once");
         EXPECT_NE(read("Corvane.log").find("] [17] at once\r\n"), std::string::npos);
         EXPECT_EQ(request.pending(), 0u);
     }
     RequestLog orphan(nullptr);
-    orphan.line(6, "goes nowhere");
+    orphan.line(Level::banner, "goes nowhere");
     RequestLog long_prefix(nullptr);
     long_prefix.set_session(std::string(100, 'S'));
     EXPECT_EQ(long_prefix.prefix().size(), max_prefix);
@@ -269,7 +269,7 @@ TEST_F(LogTest, ConcurrentRequestBlocksNeverInterleave)
                     RequestLog request(&log);
                     request.set_session("T" + std::to_string(t));
                     for (int i = 0; i < lines_per_request; ++i)
-                        request.line(2, "request %d line %d", r, i);
+                        request.line(Level::routine, "request %d line %d", r, i);
                 }
             });
         }
@@ -302,13 +302,13 @@ TEST_F(LogTest, UnwritableDirectoryLosesLinesButNeverCrashes)
     s.directory = m_tmp / "not-yet";
     LogFile log(s);
     EXPECT_FALSE(log.is_open());
-    log.line(5, "lost");
+    log.line(Level::lifecycle, "lost");
     RequestLog request(&log);
-    request.line(5, "lost too");
+    request.line(Level::lifecycle, "lost too");
     request.flush();
     EXPECT_FALSE(log.check_rotation());
     ASSERT_TRUE(fs::make_directory(m_tmp / "not-yet").ok());
-    log.line(5, "found");
+    log.line(Level::lifecycle, "found");
     EXPECT_TRUE(log.is_open());
     std::string all = read("not-yet/Corvane.log");
     EXPECT_NE(all.find("Log file starting"), std::string::npos);
@@ -326,13 +326,13 @@ TEST_F(LogTest, LinesCanBeWrittenDuringThreadExit)
         ~LogsWhenDestroyed()
         {
             if (log)
-                log->line(5, "from a thread-local destructor");
+                log->line(Level::lifecycle, "from a thread-local destructor");
         }
     };
     std::thread([&log] {
         thread_local LogsWhenDestroyed guard;  // constructed before the stamp cache, destroyed after it
         guard.log = &log;
-        log.line(5, "while running");
+        log.line(Level::lifecycle, "while running");
     }).join();
     auto got = lines("Corvane.log");
     ASSERT_EQ(got.size(), 3u);
