@@ -52,6 +52,7 @@ MailboxRecord MailboxList::load(const std::string& user_dir, const MailboxDefaul
         record.is_default = profile.yes_no(section, "Default", false);
         record.active = profile.yes_no(section, "Active", true);
         record.delete_mode = profile.number(section, "Delete", defaults.delete_mode);
+        record.tls = profile.text(section, "TLS", "", max_mailbox_tls);
 
         // The stored form is longer than the clear text; read it whole.
         std::string stored = profile.text(section, "Pass", "");
@@ -102,6 +103,10 @@ bool MailboxList::save(const std::string& user_dir, codec::PasswordCodec& codec)
             document.set(section, "Default", ini::yes_no_text(r.is_default));
             document.set(section, "Active", ini::yes_no_text(r.active));
             document.set(section, "Delete", std::to_string(r.delete_mode));
+            if (r.tls.empty())
+                document.remove_key(section, "TLS");
+            else
+                document.set(section, "TLS", text::cut(r.tls, max_mailbox_tls));
         }
         document.remove_section(section_name(m_records.size() + 1));
         return true;

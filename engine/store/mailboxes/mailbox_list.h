@@ -35,6 +35,7 @@ constexpr std::size_t max_mailbox_host = 63;
 constexpr std::size_t max_mailbox_user = 31;
 constexpr std::size_t max_mailbox_pass = 31;
 constexpr std::size_t max_mailbox_color = 15;
+constexpr std::size_t max_mailbox_tls = 15;
 // A User.ini never holds more mailbox sections than this for us.
 constexpr int max_mailboxes = 1000;
 
@@ -50,6 +51,10 @@ struct MailboxRecord {
     bool is_default = false;  // `Default`
     bool active = false;      // `Active`
     int delete_mode = 0;      // `Delete`: 0, 1 or 2
+    // `TLS` as stored: "Yes" (TLS from the first byte), "No", "STARTTLS"
+    // (STLS on the plain port); empty when the key is missing, which means
+    // TLS exactly when `Port` is 995. The POP3 client reads it.
+    std::string tls;
     // The stored `Pass` when it could not be unscrambled; written back as it
     // is while pass stays empty.
     std::optional<std::string> unreadable_pass;

@@ -28,7 +28,7 @@ TEST_F(MailboxListTest, DefaultsAndTheEndOfTheList)
 {
     write_user_ini(
         "[User]\nFullName=Jo Smith\nEMail=jo@x.org\n"
-        "[MailHost1]\nMailbox=Home\nHost=pop.x.org\nUser=jo\n"
+        "[MailHost1]\nMailbox=Home\nHost=pop.x.org\nUser=jo\nTLS=starttls\n"
         "[MailHost2]\nMailbox=Work\nFullName=J. Smith\nPort=995\nActive=No\nDefault=Yes\nDelete=2\n"
         "Color=#FF0000\n"
         "[MailHost4]\nMailbox=Lost\n");
@@ -51,6 +51,8 @@ TEST_F(MailboxListTest, DefaultsAndTheEndOfTheList)
     EXPECT_EQ(work.port, 995);
     EXPECT_FALSE(work.active);
     EXPECT_EQ(work.delete_mode, 2);
+    EXPECT_EQ(home.tls, "starttls");
+    EXPECT_EQ(work.tls, "");  // missing: the port decides
     EXPECT_EQ(chosen.mailbox, "Work");
 
     EXPECT_EQ(list.find("WORK"), &list.records()[1]);
@@ -67,6 +69,8 @@ TEST_F(MailboxListTest, DefaultsAndTheEndOfTheList)
     EXPECT_EQ(user().text("MailHost1", "Color", ""), "#123456");
     EXPECT_EQ(user().text("MailHost2", "Default", ""), "Yes");
     EXPECT_EQ(user().text("MailHost2", "Active", ""), "No");
+    EXPECT_EQ(user().text("MailHost1", "TLS", ""), "starttls");
+    EXPECT_FALSE(user().has_key("MailHost2", "TLS"));
     EXPECT_FALSE(user().has_key("MailHost3", "Mailbox"));
     EXPECT_EQ(user().text("MailHost4", "Mailbox", ""), "Lost");
     EXPECT_EQ(user().text("User", "FullName", ""), "Jo Smith");
