@@ -109,6 +109,7 @@ bool allowed_value(std::string_view value)
     if (value.empty())
         return false;
     char quote = 0;
+    int depth = 0;
     for (std::size_t i = 0; i < value.size(); ++i) {
         char c = value[i];
         unsigned char u = static_cast<unsigned char>(c);
@@ -144,12 +145,17 @@ bool allowed_value(std::string_view value)
         case '(':
             if (!allowed_function(value.substr(0, i)))
                 return false;
+            ++depth;
+            break;
+        case ')':
+            if (--depth < 0)
+                return false;
             break;
         default:
             break;
         }
     }
-    return quote == 0;
+    return quote == 0 && depth == 0;
 }
 
 }  // namespace

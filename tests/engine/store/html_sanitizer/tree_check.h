@@ -107,10 +107,28 @@ inline TreeFacts check_tree(const std::string& html, std::string_view own_prefix
             }
             if (attr == "style") {
                 std::string v = lowered(value);
-                for (std::string_view bad : {"url(", "expression", "\\", "@", "image-set", "var(", "attr(", "position",
-                                             "binding", "behavior", "/*"}) {
+                for (std::string_view bad : {"url(", "expression(", "\\", "@", "image-set(", "var(", "attr(", "/*"}) {
                     if (v.find(bad) != std::string::npos)
                         facts.problems.push_back("style " + v);
+                }
+                // Properties are the names at the start of declarations.
+                std::size_t start = 0;
+                while (start < v.size()) {
+                    std::size_t colon = v.find(':', start);
+                    std::size_t semi = v.find(';', start);
+                    if (colon == std::string::npos)
+                        break;
+                    std::string_view prop = std::string_view(v).substr(start, colon - start);
+                    while (!prop.empty() && prop.front() == ' ')
+                        prop.remove_prefix(1);
+                    for (std::string_view bad : {"position", "z-index", "-moz-binding", "behavior", "content",
+                                                 "background-image", "cursor", "list-style-image", "filter"}) {
+                        if (prop == bad)
+                            facts.problems.push_back("style property " + std::string(prop));
+                    }
+                    if (semi == std::string::npos)
+                        break;
+                    start = semi + 1;
                 }
             }
             if (attr == "target" && std::string_view(value) != "_blank")
