@@ -67,7 +67,9 @@ function makeTree(port, userPort) {
       `CgiDir=${root}/cgi-bin`, 'CgiBase1=/Corvane', `CgiFile1=${engineLibrary}`);
     fs.mkdirSync(path.join(root, 'Users', 'demo'));
     fs.writeFileSync(path.join(root, 'Users', 'demo', 'User.ini'), '[User]\nPassword=-demo\nFullName=Demo User\n');
-    fs.cpSync(path.join(sourceDir, 'html', 'css'), path.join(root, 'HTML', 'css'), { recursive: true });
+    fs.cpSync(path.join(sourceDir, 'html'), path.join(root, 'HTML'), {
+      recursive: true, filter: (src) => !src.endsWith('CMakeLists.txt'),
+    });
   }
   ini.push('');
   fs.writeFileSync(path.join(root, 'Corvane.ini'), ini.join('\n'));
@@ -168,7 +170,7 @@ if (engineLibrary) {
     await Promise.all([page.waitForNavigation(), page.press('#cv-password', 'Enter')]);
     check((await page.title()).startsWith('Messages'), `Main page title ${await page.title()}`);
     const content = await (await page.waitForSelector('#cv-content')).contentFrame();
-    await content.waitForSelector('text=There are no messages to show yet.');
+    await content.waitForSelector('text=There are no messages in this folder.');
     const listUrl = content.url();
     check(/Session=[A-Z]{7}/.test(listUrl), `the frame's address ${listUrl}`);
 

@@ -1,0 +1,79 @@
+// Corvane Web Mail: small enhancements of the pages. Every page works
+// without this file; it only adds conveniences:
+//   - [data-select-all] check boxes tick every box named by their value;
+//   - a message table with data-sort marks the column it is sorted by and
+//     makes that column's link sort the other way;
+//   - buttons and links with data-confirm ask first;
+//   - elements with data-autosubmit submit their form when changed;
+//   - navigation links (data-nav) mark the one last followed;
+//   - a page with data-list-refresh (seconds) reloads the list by itself.
+// Pages keep no inline script (the content security policy forbids it);
+// they load this file with <script src defer>.
+(function () {
+  'use strict';
+
+  function each(selector, fn, root) {
+    Array.prototype.forEach.call((root || document).querySelectorAll(selector), fn);
+  }
+
+  each('input[data-select-all]', function (box) {
+    var name = box.getAttribute('data-select-all');
+    var form = box.form || document;
+    box.addEventListener('change', function () {
+      each('input[type="checkbox"][name="' + name + '"]', function (other) {
+        other.checked = box.checked;
+      }, form);
+    });
+  });
+
+  each('table[data-sort]', function (table) {
+    var current = (table.getAttribute('data-sort') || '').toLowerCase();
+    var reverse = current.indexOf('rev') === 0;
+    var key = reverse ? current.slice(3) : current;
+    each('th[data-key]', function (th) {
+      var own = th.getAttribute('data-key').toLowerCase();
+      var link = th.querySelector('a');
+      if (own !== key) {
+        th.setAttribute('aria-sort', 'none');
+        return;
+      }
+      th.setAttribute('aria-sort', reverse ? 'descending' : 'ascending');
+      if (link) {
+        var next = reverse ? th.getAttribute('data-key') : 'Rev' + th.getAttribute('data-key');
+        link.href = link.href.replace(/([?&]Sort=)[^&]*/, '$1' + next);
+      }
+    }, table);
+  });
+
+  each('[data-confirm]', function (el) {
+    el.addEventListener('click', function (event) {
+      if (!window.confirm(el.getAttribute('data-confirm'))) event.preventDefault();
+    });
+  });
+
+  each('[data-autosubmit]', function (el) {
+    el.addEventListener('change', function () {
+      if (el.form) el.form.requestSubmit ? el.form.requestSubmit() : el.form.submit();
+    });
+  });
+
+  each('a[data-nav]', function (link) {
+    link.addEventListener('click', function () {
+      each('a[data-nav][aria-current]', function (other) { other.removeAttribute('aria-current'); });
+      link.setAttribute('aria-current', 'page');
+    });
+  });
+
+  var refresh = document.body && parseInt(document.body.getAttribute('data-list-refresh') || '0', 10);
+  if (refresh > 0) {
+    // Reload only while the reader is not in the middle of choosing messages.
+    window.setTimeout(function reload() {
+      if (document.querySelector('input[type="checkbox"]:checked') || document.hidden) {
+        window.setTimeout(reload, 30000);
+        return;
+      }
+      var target = document.body.getAttribute('data-refresh-url');
+      if (target) window.location.replace(target);
+    }, refresh * 1000);
+  }
+}());
