@@ -82,15 +82,16 @@ struct InProcessEngine {
         });
         std::string instance = "bench" + std::to_string(::getpid());
         ::setenv("CORVANE_INSTANCE", instance.c_str(), 1);
-        lifecycle::set_config_path(root + "/Corvane.ini");
-        started = lifecycle::start_up();
+        engine = std::make_unique<lifecycle::Engine>(root + "/Corvane.ini");
+        started = engine->start_up(lifecycle::StartOptions{.libraries = lifecycle::Libraries::none});
     }
     ~InProcessEngine()
     {
-        lifecycle::shut_down();
+        engine.reset();
         (void)fs::remove_tree(root);
     }
     std::string root;
+    std::unique_ptr<lifecycle::Engine> engine;
     bool started = false;
 };
 
@@ -108,8 +109,8 @@ void BM_SessionCreateFindRelease(benchmark::State& state)
         state.SkipWithError("the engine did not start");
         return;
     }
-    auto& table = *lifecycle::engine().sessions;
-    corvane::log::RequestLog log(lifecycle::engine().log.get());
+    auto& table = in_process().engine->sessions();
+    corvane::log::RequestLog log(&in_process().engine->log());
     std::string user = "bench" + std::to_string(state.thread_index());
     std::vector<std::string> ids;
     auto end_all = [&] {
@@ -142,8 +143,8 @@ void BM_SessionWholeLife(benchmark::State& state)
         state.SkipWithError("the engine did not start");
         return;
     }
-    auto& table = *lifecycle::engine().sessions;
-    corvane::log::RequestLog log(lifecycle::engine().log.get());
+    auto& table = in_process().engine->sessions();
+    corvane::log::RequestLog log(&in_process().engine->log());
     std::string user = "life" + std::to_string(state.thread_index());
     for (auto _ : state) {
         auto created = table.create(user, "127.0.0.1", log);
@@ -161,8 +162,8 @@ void BM_SessionFindRelease(benchmark::State& state)
         state.SkipWithError("the engine did not start");
         return;
     }
-    auto& table = *lifecycle::engine().sessions;
-    corvane::log::RequestLog log(lifecycle::engine().log.get());
+    auto& table = in_process().engine->sessions();
+    corvane::log::RequestLog log(&in_process().engine->log());
     auto held = table.create("finder" + std::to_string(state.thread_index()), "127.0.0.1", log);
     std::string id = held->id();
     for (auto _ : state) {
@@ -192,8 +193,8 @@ void BM_ResidentMemoryOf200Sessions(benchmark::State& state)
         state.SkipWithError("the engine did not start");
         return;
     }
-    auto& table = *lifecycle::engine().sessions;
-    corvane::log::RequestLog log(lifecycle::engine().log.get());
+    auto& table = in_process().engine->sessions();
+    corvane::log::RequestLog log(&in_process().engine->log());
     long before = 0, after = 0;
     double heap = 0;
     for (auto _ : state) {

@@ -1,35 +1,55 @@
-// The message store wired into the running engine: every user record the
-// engine loads gets its store parts, a session's user is a MailSessionUser,
-// and the dispatcher's actions on the message index are StoreMailboxWork.
+// The composition root: the one place where the engine's modules are made
+// and each is handed its collaborators.
 //
-// The fixed folder names come from language strings 1 to 4 of the template
-// store in the user's language; the MIME type table and [PopClient]
-// UseReceivedDate from the engine while it runs.
+// It owns one object per step of a request (the feature modules of
+// engine/features, and not_available for the steps no module carries out
+// yet), the request dispatcher that calls them, and the engine that runs
+// the dispatcher and builds its own parts at each StartUp (settings, log,
+// shared memory, templates, directory library, MIME types, sessions; see
+// lifecycle/engine.h). Reading this file and its .cpp tells which module
+// answers which step.
+//
+// Corvane.so makes one at load time (exports.cpp); tests and fuzz targets
+// that want the engine as Corvane.so wires it, but in their own process,
+// make their own.
 #pragma once
 
 #include <memory>
-#include <string_view>
+#include <string>
 
-#include "engine/core/dispatch/engine_accounts.h"
-#include "engine/core/dispatch/later_steps.h"
+#include "engine/core/dispatch/dispatcher.h"
 #include "engine/core/lifecycle/engine.h"
-#include "engine/core/mailstore/mail_session_user.h"
-#include "engine/core/mailstore/store_parts.h"
+#include "engine/features/mailbox_actions/mailbox_actions.h"
+#include "engine/features/not_available/not_available.h"
 
-namespace corvane::mailstore {
+namespace corvane::library {
 
-// The store's view of a running engine.
-StoreContext engine_store_context(lifecycle::Engine& engine);
+class CompositionRoot {
+public:
+    // config_path: the full path of Corvane.ini.
+    explicit CompositionRoot(std::string config_path);
+    CompositionRoot(const CompositionRoot&) = delete;
+    CompositionRoot& operator=(const CompositionRoot&) = delete;
 
-// The user record of a new session, with its store.
-std::unique_ptr<sessions::SessionUser> load_session_user(const dispatch::EngineAccounts& accounts,
-                                                         lifecycle::Engine& engine, std::string_view name,
-                                                         log::Logger& log,
-                                                         std::shared_ptr<ServerDeletion> deletion = nullptr);
+    lifecycle::Engine& engine() { return m_engine; }
 
-// Plugs the store into the engine: the parts factory of accounts, the
-// load_user hook and the dispatcher's mailbox step.
-void install(const std::shared_ptr<dispatch::EngineAccounts>& accounts, lifecycle::EngineHooks& hooks,
-             dispatch::LaterSteps& steps);
+private:
+    // The steps of a request, one module each.
+    mailbox_actions::MailboxActions m_mailbox;
+    not_available::ListOrder m_list_order;
+    not_available::ViewHandlers m_views;
+    not_available::ComposeWork m_compose;
+    not_available::MailCheck m_mail_check;
+    not_available::ReadConfirmation m_read_confirmation;
+    not_available::NewUserHandler m_new_user;
+    not_available::TagValues m_tags;
+    // What the start and the end of a session hand on.
+    not_available::ServerDeletion m_server_deletion;
+    not_available::WelcomeMessage m_welcome;
 
-}  // namespace corvane::mailstore
+    // Made last and destroyed first: they use everything above.
+    std::shared_ptr<dispatch::Dispatcher> m_dispatcher;
+    lifecycle::Engine m_engine;
+};
+
+}  // namespace corvane::library

@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     if (!running)
         __builtin_trap();
-    if (++g_uses > 256 || !lifecycle::engine().sessions->find_by_id(g_session))
+    if (++g_uses > 256 || !engine().sessions().find_by_id(g_session))
         new_session();
 
     std::string_view rest(reinterpret_cast<const char*>(data), size);

@@ -9,12 +9,7 @@
 
 #include "common/ini/profile.h"
 #include "common/platform/files.h"
-#include "engine/core/dispatch/dispatcher.h"
-#include "engine/core/dispatch/engine_accounts.h"
-#include "engine/core/lifecycle/engine.h"
-#include "engine/core/lifecycle/settings.h"
-#include "engine/core/mailstore/engine_wiring.h"
-#include "engine/core/templates/template_store.h"
+#include "engine/library/composition_root.h"
 
 namespace corvane::fuzzing {
 
@@ -23,10 +18,11 @@ namespace fs = corvane::platform;
 namespace {
 
 std::string g_root;
+std::unique_ptr<library::CompositionRoot> g_engine;
 
 void remove_root()
 {
-    lifecycle::shut_down();
+    g_engine.reset();
     if (!g_root.empty()) {
         std::string command = "rm -rf '" + g_root + "'";
         if (std::system(command.c_str()) != 0)
@@ -58,18 +54,8 @@ bool start()
     });
     ::setenv("CORVANE_INSTANCE", ("fuzz" + std::to_string(::getpid())).c_str(), 1);
 
-    auto accounts = std::make_shared<dispatch::EngineAccounts>();
-    lifecycle::EngineHooks hooks;
-    hooks.create_template_store = [](lifecycle::Engine& engine) -> std::shared_ptr<void> {
-        return std::make_shared<templates::TemplateStore>(
-            lifecycle::text_setting(*engine.settings, "Directories", "TemplateDir"));
-    };
-    dispatch::LaterSteps steps;
-    mailstore::install(accounts, hooks, steps);
-    lifecycle::set_hooks(std::move(hooks));
-    lifecycle::set_request_handler(std::make_shared<dispatch::Dispatcher>(accounts, std::move(steps)));
-    lifecycle::set_config_path(g_root + "/Corvane.ini");
-    if (!lifecycle::start_up())
+    g_engine = std::make_unique<library::CompositionRoot>(g_root + "/Corvane.ini");
+    if (!g_engine->engine().start_up())
         return false;
     std::atexit(remove_root);
     return true;
@@ -86,6 +72,11 @@ bool start_engine_in_process()
 const std::string& engine_root()
 {
     return g_root;
+}
+
+lifecycle::Engine& engine()
+{
+    return g_engine->engine();
 }
 
 std::string engine_request(const std::string& query, const std::string& cookie, const std::string& body)
@@ -112,7 +103,7 @@ std::string engine_request(const std::string& query, const std::string& cookie, 
     add("REMOTE_ADDR", "127.0.0.1");
     add("SCRIPT_NAME", "/Corvane");
     block.push_back('\0');
-    lifecycle::main_entry(in[0], out, block.c_str());
+    g_engine->engine().main_entry(in[0], out, block.c_str());
     // Both descriptors belong to the engine, which must have closed them.
     if (::fcntl(in[0], F_GETFD) != -1 || ::fcntl(out, F_GETFD) != -1)
         __builtin_trap();

@@ -1,11 +1,14 @@
 // The engine started inside a fuzzer's own process, wired exactly as
-// Corvane.so wires it (templates, accounts, the user's message store, the
-// dispatcher), over a throw-away tree under /tmp with the shipped templates.
+// Corvane.so wires it (its own composition root), over a throw-away tree under /tmp with the shipped templates.
 // Fuzz targets that send whole requests through Main share it.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+namespace corvane::lifecycle {
+class Engine;
+}
 
 namespace corvane::fuzzing {
 
@@ -14,6 +17,8 @@ namespace corvane::fuzzing {
 bool start_engine_in_process();
 // The root of the tree: Corvane.ini, Templates/, Users/, Temp/, Logs/.
 const std::string& engine_root();
+// The running engine.
+lifecycle::Engine& engine();
 
 // One form request through Main (body form-encoded, at most a pipe's
 // buffer); returns the response as the engine wrote it. Traps when the

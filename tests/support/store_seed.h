@@ -13,7 +13,7 @@
 #include "common/platform/files.h"
 #include "common/text/strings.h"
 
-namespace corvane::mailstore::test {
+namespace corvane::testing {
 
 constexpr std::uint32_t flag_new = 0x01;
 constexpr std::uint32_t flag_read = 0x04;
@@ -125,4 +125,4 @@ inline bool message_file_exists(const std::string& user_dir, const std::string& 
     return platform::is_regular_file(user_dir + "/" + folder + "/" + file_name_of(number) + ".msg");
 }
 
-}  // namespace corvane::mailstore::test
+}  // namespace corvane::testing

@@ -10,6 +10,7 @@
 #include "common/platform/time_format.h"
 #include "common/text/strings.h"
 #include "engine/core/accounts/account_names.h"
+#include "engine/core/accounts/server_deletion.h"
 #include "engine/core/accounts/stored_password.h"
 
 namespace fs = corvane::platform;
@@ -113,13 +114,14 @@ Result<std::unique_ptr<UserRecord>> UserRecord::load(const AccountsContext& cont
     }
     std::string directory = *account_directory(context.user_dir, cut);
     std::unique_ptr<UserRecord> user(new UserRecord(context, std::move(cut), std::move(directory)));
-    if (context.parts)
-        user->m_parts = context.parts();
-    if (user->m_parts)
-        user->m_parts->load_before_settings(*user);
+    // The folder names depend on the user's language, so the folder list
+    // waits for the settings.
+    user->m_default_mailbox = user->m_mail.load_mail(*context.settings, *context.codec);
     user->read_settings();
-    if (user->m_parts)
-        user->m_parts->load_after_settings(*user);
+    std::vector<std::string> fixed;
+    if (context.fixed_folders)
+        fixed = context.fixed_folders(user->m_settings.language);
+    user->m_mail.load_folders(fixed);
     return user;
 }
 
@@ -127,7 +129,8 @@ UserRecord::UserRecord(const AccountsContext& context, std::string name, std::st
     : m_context(context),
       m_name(std::move(name)),
       m_directory(std::move(directory)),
-      m_profile(user_ini_path(m_directory))
+      m_profile(user_ini_path(m_directory)),
+      m_mail(m_directory)
 {
 }
 
@@ -275,8 +278,8 @@ bool UserRecord::save()
         m_stored_password = stored_password;
         m_loaded_password = s.password;
     }
-    bool parts_ok = !m_parts || m_parts->save(*this);
-    return password_ok && parts_ok;
+    bool filters_ok = m_mail.filters().save();
+    return password_ok && filters_ok;
 }
 
 void UserRecord::release()
@@ -284,11 +287,78 @@ void UserRecord::release()
     if (m_released)
         return;
     m_released = true;
-    if (m_parts) {
-        if (auto totals = m_parts->mail_totals())
-            write_mail_totals(*totals);
+    (void)write_mail_totals(mail_totals());
+}
+
+// ---- the user's mail -------------------------------------------------------------
+
+MailTotals UserRecord::mail_totals() const
+{
+    MailTotals totals;
+    const auto& entries = m_mail.index().entries();
+    totals.message_count = static_cast<std::int64_t>(entries.size());
+    for (const auto& entry : entries) {
+        if (entry->has(store::flags::downloaded))
+            totals.downloaded_bytes += entry->size;
     }
-    m_parts.reset();
+    return totals;
+}
+
+receiver::ReceiverOptions UserRecord::receiver_options() const
+{
+    receiver::ReceiverOptions options;
+    options.types = m_context.mime_types;
+    options.use_received_date = m_context.settings->yes_no("PopClient", "UseReceivedDate", false);
+    return options;
+}
+
+const store::PartList& UserRecord::part_list(store::MessageEntry& entry)
+{
+    return receiver::part_list(m_mail.index(), entry, receiver_options());
+}
+
+void UserRecord::empty_trash(log::Logger& out)
+{
+    const std::string* trash = m_mail.folders().trash();
+    if (!trash)
+        return;
+    if (!m_mail.index().empty_folder(*trash))
+        out.line(log::Level::error, "Could not delete every message of the folder %s of %s", trash->c_str(),
+                 m_name.c_str());
+}
+
+void UserRecord::end_session(const MailLimits& limits, log::Logger& out)
+{
+    const char* name = m_name.c_str();
+    // One chain: the quota rules apply only when the user does not empty the
+    // trash anyway, and the count rule only without a size limit.
+    if (m_settings.empty_trash) {
+        empty_trash(out);
+        out.line(log::Level::routine, "Emptying trash for %s", name);
+    } else if (limits.max_dir_size_kb > 0) {
+        if (mail_size_kb(mail_totals().downloaded_bytes) > limits.max_dir_size_kb) {
+            empty_trash(out);
+            out.line(log::Level::routine, "Emptying trash for %s (Exceeds Disk Space Threshold)", name);
+        }
+    } else if (limits.max_messages > 0 && mail_totals().message_count > limits.max_messages) {
+        empty_trash(out);
+        out.line(log::Level::routine, "Emptying trash for %s (Exceeds Message Count Threshold)", name);
+    }
+    if (m_mail.end_session() && m_context.server_deletion) {
+        for (const mailboxes::MailboxRecord& mailbox : m_mail.mailboxes().records()) {
+            if (mailbox.delete_mode != 0)
+                m_context.server_deletion->delete_waiting(m_mail, mailbox, out);
+        }
+    }
+    save_index(out);
+}
+
+void UserRecord::save_index(log::Logger& out)
+{
+    if (!m_mail.index().dirty())
+        return;
+    if (!m_mail.index().save())
+        out.line(log::Level::error, "Could not write the message index of %s", m_name.c_str());
 }
 
 // ---- per-user INI access -------------------------------------------------------

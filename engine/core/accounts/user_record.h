@@ -1,21 +1,27 @@
-// The user record: the settings of one account, read from its User.ini.
+// The user record: the settings of one account, read from its User.ini,
+// and the account's mail.
 //
 // UserRecord::load builds the record a session (or an administrative call)
 // works with: it creates the account directory when missing, reads the
 // [User] and [SpellCheck] keys with their defaults (some taken from
-// [UserDefaults] of Corvane.ini) and clamps, and holds the password in
-// clear. save() writes every key back in one atomic replacement of
-// User.ini; release() writes [Stats] MessageCount and DiskSpace. The
-// per-user INI access (read, write, add to a number) and the statistics
-// keys go through the record too.
+// [UserDefaults] of Corvane.ini) and clamps, holds the password in clear,
+// and loads the user's mail (store::UserMail): before the settings, the
+// message index and the mailbox records; after them, the filters and the
+// folder list, whose four fixed folders are named in the user's language.
+// save() writes every key back in one atomic replacement of User.ini and
+// saves the filters; release() writes [Stats] MessageCount and DiskSpace.
+// The per-user INI access (read, write, add to a number) and the
+// statistics keys go through the record too.
 //
-// What it deliberately does not do: the message store, the address book,
-// the folder list, the mailbox records and the filters belong to their own
-// modules. They hang on the record as one UserParts object, made by the
-// factory in the AccountsContext, and are called at fixed points of load,
-// save and release. Without a factory a record has no parts, and release()
-// leaves [Stats] MessageCount and DiskSpace as they are rather than writing
-// counts it does not know.
+// The end of a session's work on the mail lives here as well, because it is
+// decided by the user's own settings (EmptyTrash) and the engine's limits:
+// end_session() empties the Trash when asked to, takes the new flag off
+// every message, drops the entries deleted here that no server has to
+// delete, hands the remaining ones to the ServerDeletion and writes the
+// index when it changed.
+//
+// What it deliberately does not do: the address book, the logon check, the
+// work on the servers (ServerDeletion plugs that in).
 //
 // Values from User.ini are treated as hostile: every text is bounded and
 // loses its control characters, and the language, theme and style, which
@@ -34,6 +40,9 @@
 #include "common/log/log_file.h"
 #include "common/platform/result.h"
 #include "engine/core/accounts/accounts_context.h"
+#include "engine/store/mailboxes/mailbox_list.h"
+#include "engine/store/receiver/message_receiver.h"
+#include "engine/store/user_mail/user_mail.h"
 
 namespace corvane::accounts {
 
@@ -75,7 +84,7 @@ struct UserSettings {
     void normalise();
 };
 
-// Numbers the message store reports for [Stats] when the record is released.
+// Numbers of the user's mail for [Stats].
 struct MailTotals {
     std::int64_t message_count = 0;
     std::uint64_t downloaded_bytes = 0;  // sizes of downloaded index entries
@@ -84,26 +93,10 @@ struct MailTotals {
 // Kilobytes rounded to the nearest: (bytes + 512) / 1024.
 std::int64_t mail_size_kb(std::uint64_t bytes);
 
-class UserRecord;
-
-// The parts of an account other modules own. The record calls them in the
-// order loading and saving need; every hook does nothing by default.
-class UserParts {
-public:
-    virtual ~UserParts() = default;
-    // Before the settings are read: the message store, the address book,
-    // the mailbox records and the filter set.
-    virtual void load_before_settings(UserRecord& user) { (void)user; }
-    // After them: the filters, and the folder list in the user's language.
-    virtual void load_after_settings(UserRecord& user) { (void)user; }
-    // After the settings are written: the filters. False when it failed.
-    virtual bool save(UserRecord& user)
-    {
-        (void)user;
-        return true;
-    }
-    // The message store's totals for [Stats], or nullopt without a store.
-    virtual std::optional<MailTotals> mail_totals() const { return std::nullopt; }
+// The engine's limits that make the end of a session empty the Trash.
+struct MailLimits {
+    std::int64_t max_dir_size_kb = 0;  // [UserLimits] MaxDirSize; 0: none
+    std::int64_t max_messages = 0;     // [UserLimits] MaxMessages; 0: none
 };
 
 class UserRecord {
@@ -115,7 +108,7 @@ public:
 
     UserRecord(const UserRecord&) = delete;
     UserRecord& operator=(const UserRecord&) = delete;
-    // Frees the parts; writes nothing (release() does).
+    // Writes nothing (release() does).
     ~UserRecord();
 
     const std::string& name() const { return m_name; }
@@ -130,16 +123,32 @@ public:
     const std::string& full_name() const { return m_full_name; }
     const std::string& email() const { return m_email; }
 
-    UserParts* parts() { return m_parts.get(); }
-    const UserParts* parts() const { return m_parts.get(); }
+    // ---- the user's mail ---------------------------------------------------------
+    store::UserMail& mail() { return m_mail; }
+    const store::UserMail& mail() const { return m_mail; }
+    // The default mailbox record as loading chose it: its full name and
+    // e-mail address stand for the user in the shared session slots.
+    const mailboxes::MailboxRecord& default_mailbox() const { return m_default_mailbox; }
+    MailTotals mail_totals() const;
+    // How a receiver stores and scans this user's mail: the engine's MIME
+    // type table and [PopClient] UseReceivedDate as they are now.
+    receiver::ReceiverOptions receiver_options() const;
+    // The part list of an entry, loaded once (see receiver::part_list).
+    const store::PartList& part_list(store::MessageEntry& entry);
+
+    // The end of a session (see above); the limits decide with EmptyTrash
+    // whether the Trash is emptied.
+    void end_session(const MailLimits& limits, log::Logger& log);
+    // Writes the message index when it changed.
+    void save_index(log::Logger& log);
 
     // Writes every setting back (the password scrambled unless it is a
-    // network or directory logon), then lets the parts save. False when
-    // anything could not be written.
+    // network or directory logon), then the filters. False when anything
+    // could not be written.
     bool save();
 
-    // Writes [Stats] MessageCount and DiskSpace from the parts' totals and
-    // frees the parts. Once only; later calls do nothing.
+    // Writes [Stats] MessageCount and DiskSpace. Once only; later calls do
+    // nothing.
     void release();
     bool released() const { return m_released; }
 
@@ -166,6 +175,7 @@ public:
 private:
     UserRecord(const AccountsContext& context, std::string name, std::string directory);
     void read_settings();
+    void empty_trash(log::Logger& log);
     void log(log::Level level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
 
     AccountsContext m_context;
@@ -180,7 +190,8 @@ private:
     // value we cannot read (another key, damage) is kept rather than lost.
     std::string m_stored_password;
     std::string m_loaded_password;
-    std::unique_ptr<UserParts> m_parts;
+    store::UserMail m_mail;
+    mailboxes::MailboxRecord m_default_mailbox;
     bool m_released = false;
 };
 

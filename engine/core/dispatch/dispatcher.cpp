@@ -3,9 +3,11 @@
 #include <optional>
 
 #include "common/ini/profile.h"
+#include "common/log/logged_text.h"
 #include "common/text/strings.h"
 #include "engine/core/accounts/account_names.h"
 #include "engine/core/accounts/logon.h"
+#include "engine/core/accounts/user_record.h"
 #include "engine/core/cgi/encoding.h"
 #include "engine/core/dispatch/account_creation.h"
 #include "engine/core/dispatch/quota.h"
@@ -22,7 +24,7 @@ namespace corvane::dispatch {
 namespace {
 
 // How much of a request's own text a log line shows.
-constexpr std::size_t max_logged_name = 79;
+using log::max_logged_name;
 constexpr std::size_t max_logged_address = 63;
 constexpr std::size_t max_logged_query = 512;
 constexpr std::size_t max_logged_field = 16;
@@ -43,7 +45,7 @@ constexpr int string_directory_unavailable = 69;
 // Text from a request as a log line may show it.
 std::string shown(std::string_view text, std::size_t max)
 {
-    return text::without_controls(text::cut(text, max));
+    return log::logged(text, max);
 }
 
 enum class Next { page, session, done };
@@ -57,7 +59,7 @@ public:
           m_request(request),
           m_fields(request.fields()),
           m_log(request.log()),
-          m_sessions(*request.engine().sessions)
+          m_sessions(request.engine().sessions())
     {
     }
 
@@ -97,7 +99,7 @@ private:
     templates::PageRequest page_request(int view);
 
     const Dispatcher& m_dispatcher;
-    const LaterSteps& m_steps;
+    const RequestSteps& m_steps;
     RequestContext& m_request;
     cgi::FieldTable& m_fields;
     log::RequestLog& m_log;
@@ -204,11 +206,11 @@ Next Flow::without_session()
         return Next::page;
     }
     if (m_request.view() == view_new_user) {
-        m_steps.new_user->run(m_request);
+        m_steps.new_user.run(m_request);
         return Next::page;
     }
 
-    auto context = m_dispatcher.accounts().context(m_request.engine(), &m_log);
+    auto context = m_request.engine().accounts(&m_log);
     auto result = accounts::check_logon(context, m_fields.value("User"), m_fields.value("Password"));
     if (m_request.view() == view_status_check) {
         status_check(result);
@@ -234,7 +236,7 @@ Next Flow::without_session()
 void Flow::account_creation_gate()
 {
     auto gate =
-        account_creation_allowed(m_request.settings(), *m_request.engine().codec, m_fields.value("Password"), m_log);
+        account_creation_allowed(m_request.settings(), m_request.engine().codec(), m_fields.value("Password"), m_log);
     switch (gate) {
     case CreationGate::open:
         m_request.set_view(view_new_user);
@@ -279,7 +281,7 @@ void Flow::rescue_draft()
     std::string user = accounts::cut_user_name(m_fields.value("ComposeUser"));
     if (sessions::is_session_id(id) && accounts::is_valid_user_name(user) &&
         m_dispatcher.keys().matches(id, user, cgi::cookie_value(cookies(), key_cookie_name(id)))) {
-        m_steps.compose->rescue_draft(m_request, user);
+        m_steps.compose.rescue_draft(m_request, user);
         return;
     }
     m_log.line(log::Level::notable, "Draft for user %s not saved: the request does not come from that user's session",
@@ -352,10 +354,10 @@ void Flow::status_check(accounts::LogonResult result)
         sessions::Session& session = *m_request.session();
         m_log.set_session(session.id());
         m_log.line(log::Level::routine, "StatusCheck session for %s from %s", name.c_str(), where.c_str());
-        if (mail_fetch_allowed(m_request.settings(), *session.user()))
-            m_steps.mail_check->status_check(m_request);
-        m_steps.mailbox->save_index(m_request);
-        auto folders = m_steps.mailbox->folder_counts(m_request);
+        if (mail_fetch_allowed(m_request.settings(), session.user()->mail_totals()))
+            m_steps.mail_check.status_check(m_request);
+        m_steps.mailbox.save_index(m_request);
+        auto folders = m_steps.mailbox.folder_counts(m_request);
         out.write(std::to_string(folders.size()) + "\n");
         for (const auto& folder : folders) {
             out.write(text::without_controls(folder.name));
@@ -393,13 +395,13 @@ bool Flow::with_session()
     m_request.lock_request();
     if (is_compose_view(view) && cgi::content_length(m_fields.environment()) > 0) {
         if (!text::iequals(m_request.variable("CONTENT_TYPE"), cgi::FieldTable::form_type))
-            m_steps.compose->receive_upload(m_request);
+            m_steps.compose.receive_upload(m_request);
         else if (present("Body"))
-            m_steps.compose->store_text(m_request);
+            m_steps.compose.store_text(m_request);
     }
     m_log.line(log::Level::routine, "BegRequest: View=%d %s", view, logged_query().c_str());
     if (session.user())
-        m_request.set_language(session.user()->language());
+        m_request.set_language(session.user()->settings().language);
     keep_alive();
 
     if (session.current_view() == view_none || present("Frames")) {
@@ -437,17 +439,14 @@ void Flow::logout()
 bool Flow::logout_page_exists()
 {
     // The same lookup the page output makes, so the two always agree.
-    templates::TemplateStore* store = m_request.templates();
-    if (!store)
-        return false;
     templates::PageRequest request = page_request(view_logout);
     std::string key = templates::template_key(view_name(view_logout), templates::TemplateKind::page, request);
-    return store->set_for(request.language, m_log).find(key) != nullptr;
+    return m_request.templates().set_for(request.language, m_log).find(key) != nullptr;
 }
 
 void Flow::common_actions()
 {
-    MailboxWork& mailbox = *m_steps.mailbox;
+    MailboxActions& mailbox = m_steps.mailbox;
     int view = m_request.view();
     if ((view == view_message || view == view_attachment) && !m_fields.missing_or_empty("Number")) {
         std::string number = m_fields.value("Number");
@@ -466,15 +465,15 @@ void Flow::common_actions()
     if (present("MarkRead") || present("MarkUnread"))
         mailbox.mark(m_request, present("MarkRead"));
     else if (present("Delete"))
-        mailbox.move(m_request, MailboxWork::Removal::remove);
+        mailbox.move(m_request, MailboxActions::Removal::remove);
     else if (present("Move"))
-        mailbox.move(m_request, MailboxWork::Removal::move);
+        mailbox.move(m_request, MailboxActions::Removal::move);
     else if (present("Copy"))
         mailbox.copy(m_request);
 
-    m_steps.views->run(m_request);
+    m_steps.views.run(m_request);
     if (is_compose_view(m_request.view()))
-        m_steps.compose->finish(m_request);
+        m_steps.compose.finish(m_request);
 }
 
 // ---- the page --------------------------------------------------------------------
@@ -483,7 +482,7 @@ templates::PageRequest Flow::page_request(int view)
 {
     sessions::Session* session = m_request.session();
     if (session && session->user())
-        m_theme = session->user()->theme();
+        m_theme = session->user()->settings().theme;
     else
         m_theme = lifecycle::text_setting(m_request.settings(), "UserDefaults", "Theme");
     return templates::PageRequest{m_request.language(), m_theme, view};
@@ -503,25 +502,22 @@ void Flow::page_output()
     }
     m_request.write_header(view == view_main || view == view_options ? cached_page_header : page_header);
 
-    templates::TemplateStore* store = m_request.templates();
-    const std::string* text = nullptr;
-    if (store) {
-        text = templates::find_template(*store, page_request(view), name, templates::TemplateKind::page, m_log);
-        // The Error page lies in the theme like every page but the logon
-        // and logout pages, whatever view failed.
-        if (!text)
-            text = templates::find_template(*store, page_request(view_error), "Error", templates::TemplateKind::page,
-                                            m_log);
-    }
+    templates::TemplateStore& store = m_request.templates();
+    const std::string* text =
+        templates::find_template(store, page_request(view), name, templates::TemplateKind::page, m_log);
+    // The Error page lies in the theme like every page but the logon and
+    // logout pages, whatever view failed.
+    if (!text)
+        text = templates::find_template(store, page_request(view_error), "Error", templates::TemplateKind::page, m_log);
     if (!text) {
         write_page_without_template();
         return;
     }
-    if (m_request.view() == view_message && !m_steps.mailbox->has_current_message(m_request))
+    if (m_request.view() == view_message && !m_steps.mailbox.has_current_message(m_request))
         m_request.set_view(view_list);
     if (m_request.view() == view_list && session)
-        m_steps.mailbox->sort_current_folder(m_request);
-    expand_page(*store, *text);
+        m_steps.list_order.sort_current_folder(m_request);
+    expand_page(store, *text);
 }
 
 void Flow::expand_page(templates::TemplateStore& store, const std::string& text)
@@ -529,10 +525,10 @@ void Flow::expand_page(templates::TemplateStore& store, const std::string& text)
     sessions::Session* session = m_request.session();
     std::optional<ini::Profile> user_ini;
     if (session && session->user())
-        user_ini.emplace(session->user()->settings_path());
+        user_ini.emplace(session->user()->ini_path());
     const ini::Profile* user = user_ini ? &*user_ini : nullptr;
     if (session) {
-        SessionTags tags(store, m_request, m_steps.tags.get());
+        SessionTags tags(store, m_request, m_steps.tags);
         templates::expand(text, templates::ExpandContext{m_request.output(), tags, &m_request.settings(), user});
     } else {
         templates::TopLevelTags tags(store, m_request, m_log);
@@ -543,18 +539,14 @@ void Flow::expand_page(templates::TemplateStore& store, const std::string& text)
 void Flow::write_redirect_page(const std::string& name)
 {
     m_request.write_header_lines();
-    templates::TemplateStore* store = m_request.templates();
-    if (!store) {
-        m_request.output().write(page_header);
-        return;
-    }
+    templates::TemplateStore& store = m_request.templates();
     sessions::Session* session = m_request.session();
     std::optional<ini::Profile> user_ini;
     if (session && session->user())
-        user_ini.emplace(session->user()->settings_path());
-    SessionTags tags(*store, m_request, m_steps.tags.get());
+        user_ini.emplace(session->user()->ini_path());
+    SessionTags tags(store, m_request, m_steps.tags);
     templates::write_redirect_page(
-        *store, page_request(m_request.view()), name,
+        store, page_request(m_request.view()), name,
         templates::ExpandContext{m_request.output(), tags, &m_request.settings(), user_ini ? &*user_ini : nullptr},
         m_log);
 }
@@ -577,12 +569,12 @@ void Flow::after_response()
     sessions::Session& session = *m_request.session();
     int view = m_request.view();
     if (view == view_message)
-        m_steps.read_confirmation->after_response(m_request);
+        m_steps.read_confirmation.after_response(m_request);
     if (m_request.retrieval_requested)
         mail_check_after_response();
     else
         session.just_retrieved.store(false);
-    m_steps.mailbox->save_index(m_request);
+    m_steps.mailbox.save_index(m_request);
 
     int current = session.current_view();
     if (view != current && view >= view_list && view <= view_addr_book && view != view_attachment) {
@@ -602,9 +594,9 @@ void Flow::mail_check_after_response()
         return;
     keep_alive();
     if (m_request.view() == view_list)
-        m_steps.mail_check->list_view(m_request);
+        m_steps.mail_check.list_view(m_request);
     else if (m_request.view() == view_message)
-        m_steps.mail_check->message_view(m_request);
+        m_steps.mail_check.message_view(m_request);
     session.retrieval_pending.store(false);
     keep_alive();
 }
@@ -617,16 +609,11 @@ void Flow::keep_alive()
 
 }  // namespace
 
-Dispatcher::Dispatcher(std::shared_ptr<EngineAccounts> accounts, LaterSteps steps)
-    : m_accounts(std::move(accounts)), m_steps(std::move(steps))
-{
-    if (!m_accounts)
-        m_accounts = std::make_shared<EngineAccounts>();
-}
+Dispatcher::Dispatcher(RequestSteps steps) : m_steps(steps) {}
 
 void Dispatcher::handle(lifecycle::Request& request)
 {
-    if (!request.engine.sessions || !request.engine.settings)
+    if (!request.engine.running())
         return;
     RequestContext context(request.engine, request, m_keys);
     Flow(*this, context).run();

@@ -22,14 +22,13 @@
 // (session_keys.h); without it the request is answered as for an expired
 // session and the session stays as it is. StatusCheck sessions have none.
 //
-// What it does not do itself: the steps of other modules (later_steps.h)
-// and the page tags beyond the frame (TagValues).
+// What it does not do itself: the steps of the feature modules
+// (request_steps.h), among them the page tags beyond the frame.
 #pragma once
 
 #include <memory>
 
-#include "engine/core/dispatch/engine_accounts.h"
-#include "engine/core/dispatch/later_steps.h"
+#include "engine/core/dispatch/request_steps.h"
 #include "engine/core/dispatch/session_keys.h"
 #include "engine/core/lifecycle/request.h"
 
@@ -37,17 +36,15 @@ namespace corvane::dispatch {
 
 class Dispatcher final : public lifecycle::RequestHandler {
 public:
-    Dispatcher(std::shared_ptr<EngineAccounts> accounts, LaterSteps steps = {});
+    explicit Dispatcher(RequestSteps steps);
 
     void handle(lifecycle::Request& request) override;
 
-    EngineAccounts& accounts() const { return *m_accounts; }
-    const LaterSteps& steps() const { return m_steps; }
+    const RequestSteps& steps() const { return m_steps; }
     const SessionKeys& keys() const { return m_keys; }
 
 private:
-    std::shared_ptr<EngineAccounts> m_accounts;
-    LaterSteps m_steps;
+    const RequestSteps m_steps;
     SessionKeys m_keys;
 };
 

@@ -2,6 +2,7 @@
 
 #include "common/platform/clock.h"
 #include "common/text/strings.h"
+#include "engine/core/accounts/user_record.h"
 #include "engine/core/dispatch/response_headers.h"
 #include "engine/core/dispatch/session_keys.h"
 #include "engine/core/lifecycle/engine.h"
@@ -41,12 +42,12 @@ bool is_language_character(char c)
 RequestContext::RequestContext(lifecycle::Engine& engine, lifecycle::Request& request, const SessionKeys& keys)
     : m_engine(engine),
       m_keys(keys),
-      m_log(engine.log.get()),
+      m_log(&engine.log()),
       m_fields(copy_environment(request.environment)),
       m_input(std::move(request.input), body_length(m_fields.environment())),
       m_output(std::make_unique<cgi::FdOutputStream>(std::move(request.output)))
 {
-    m_language = engine.settings ? lifecycle::text_setting(*engine.settings, "UserDefaults", "Lang") : "en";
+    m_language = lifecycle::text_setting(engine.settings(), "UserDefaults", "Lang");
     if (m_language.empty() || !set_language(m_language))
         m_language = "en";
 }
@@ -60,12 +61,18 @@ RequestContext::~RequestContext()
 
 const ini::Profile& RequestContext::settings() const
 {
-    return *m_engine.settings;
+    return m_engine.settings();
 }
 
-templates::TemplateStore* RequestContext::templates() const
+templates::TemplateStore& RequestContext::templates() const
 {
-    return static_cast<templates::TemplateStore*>(m_engine.template_store.get());
+    return m_engine.templates();
+}
+
+accounts::UserRecord* RequestContext::user() const
+{
+    sessions::Session* session = m_hold.get();
+    return session ? session->user() : nullptr;
 }
 
 bool RequestContext::set_language(std::string_view code)
@@ -89,7 +96,7 @@ void RequestContext::adopt(sessions::SessionHold hold)
 
 bool RequestContext::start_browser_session(std::string_view user)
 {
-    sessions::SessionHold hold = m_engine.sessions->create(user, variable("REMOTE_ADDR"), m_log);
+    sessions::SessionHold hold = m_engine.sessions().create(user, variable("REMOTE_ADDR"), m_log);
     if (!hold)
         return false;
     std::string id = hold->id();
@@ -100,7 +107,7 @@ bool RequestContext::start_browser_session(std::string_view user)
         std::lock_guard lock(hold->session_lock());
         hold->key = key;
     }
-    std::string language = hold->user()->language();
+    std::string language = hold->user()->settings().language;
     adopt(std::move(hold));
     m_log.set_session(id);
 
@@ -169,8 +176,7 @@ std::string RequestContext::take_error_message()
 
 std::string RequestContext::language_string(int number)
 {
-    templates::TemplateStore* store = templates();
-    return store ? store->language_string(number, m_language, m_log) : std::string();
+    return m_engine.templates().language_string(number, m_language, m_log);
 }
 
 void RequestContext::add_header_line(std::string line)

@@ -30,11 +30,14 @@
 #include "engine/core/sessions/session_table.h"
 #include "engine/core/templates/top_level_tags.h"
 
+namespace corvane::accounts {
+class UserRecord;
+}
 namespace corvane::ini {
 class Profile;
 }
 namespace corvane::lifecycle {
-struct Engine;
+class Engine;
 struct Request;
 }  // namespace corvane::lifecycle
 namespace corvane::templates {
@@ -60,8 +63,7 @@ public:
     lifecycle::Engine& engine() const { return m_engine; }
     // Corvane.ini.
     const ini::Profile& settings() const;
-    // The template store, or null when the engine has none.
-    templates::TemplateStore* templates() const;
+    templates::TemplateStore& templates() const;
 
     cgi::FieldTable& fields() { return m_fields; }
     const cgi::FieldTable& fields() const override { return m_fields; }
@@ -81,6 +83,8 @@ public:
     // ---- the session -----------------------------------------------------------
     sessions::Session* session() const { return m_hold.get(); }
     sessions::SessionHold& hold() { return m_hold; }
+    // The session's user record with its mail; null without a session.
+    accounts::UserRecord* user() const;
     void adopt(sessions::SessionHold hold);
     // A logon in a browser (also the one that follows account creation):
     // creates a session for user from REMOTE_ADDR, gives it its key, queues
@@ -102,8 +106,7 @@ public:
     void set_error_message(std::string text);
     std::string take_status_message() override;
     std::string take_error_message() override;
-    // Language string number (0..98) of the request's language; empty
-    // without a template store.
+    // Language string number (0..98) of the request's language.
     std::string language_string(int number);
 
     // ---- the response ----------------------------------------------------------

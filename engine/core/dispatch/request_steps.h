@@ -1,23 +1,31 @@
-// The steps of a request that other modules carry out: the work on the
-// message index, the view handlers, composing, the mail check, read
-// confirmations, account creation and the tag values beyond the page tags.
+// The steps of a request that feature modules (engine/features) carry out:
+// the actions on the message index, the order of the message list, the view
+// handlers, composing, the mail check, read confirmations, account creation
+// and the tag values beyond the page frame.
 //
-// The dispatcher calls each at its fixed place in the flow of a request;
-// a module takes a step over by deriving from its class and handing its
-// object to the dispatcher in LaterSteps (engine/library wires them). The
-// classes here are the defaults: each step does nothing and says so in a
-// level-1 log line ("Not available yet: ..."), with two exceptions that
-// keep the flow sound without the module: a message number never names a
-// message (there is no message index), and the mail check clears the
-// session's retrieval-pending flag so that pages are not redirected for
-// ever.
+// The dispatcher calls each at its fixed place in the flow of a request
+// (dispatcher.h). Every interface here is implemented by exactly one module;
+// a step no module carries out yet is implemented by
+// engine/features/not_available, which says so in a level-1 log line
+// ("Not available yet: ..."). The composition root (engine/library) hands
+// the implementations to the dispatcher in RequestSteps.
+//
+// What a step can reach, all through the RequestContext it is given: the
+// form fields, the streams, the request's log and language, the view; the
+// session (session(): retrieval_pending, just_retrieved, last_check, the
+// current message) and its user (user(): the accounts::UserRecord with the
+// settings and the mail, store::UserMail); the template store (templates())
+// and the running engine (engine(): settings, MIME types, sessions).
+//
+// Two steps are not the dispatcher's, because the session's end and start
+// call them: accounts::ServerDeletion (deleting messages on their servers)
+// and sessions::WelcomeMessage.
 //
 // Every call runs on the request's thread. Those made with a session run
 // under its request lock, except where said otherwise.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,34 +38,32 @@ namespace corvane::dispatch {
 
 class RequestContext;
 
-// Actions on the message index that several views share, the current
-// message and folder, sorting and saving.
-class MailboxWork {
+// Actions on the message index that several views share: the current
+// message and folder, mark, move, delete, copy, saving.
+class MailboxActions {
 public:
-    virtual ~MailboxWork() = default;
+    virtual ~MailboxActions() = default;
 
     // Views Message and Attachment: the entry with this number becomes the
     // current message; false when there is none.
-    virtual bool select_message(RequestContext& request, std::string_view number);
+    virtual bool select_message(RequestContext& request, std::string_view number) = 0;
     // Whether the request has a current message (the Message view falls back
     // to the list without one).
-    virtual bool has_current_message(RequestContext& request);
+    virtual bool has_current_message(RequestContext& request) = 0;
     // The user's current folder becomes the folder of that name.
-    virtual void change_folder(RequestContext& request, std::string_view folder);
+    virtual void change_folder(RequestContext& request, std::string_view folder) = 0;
     // The current folder becomes the Inbox.
-    virtual void select_inbox(RequestContext& request);
+    virtual void select_inbox(RequestContext& request) = 0;
     // Marks every entry named by a Number field read or unread.
-    virtual void mark(RequestContext& request, bool read);
+    virtual void mark(RequestContext& request, bool read) = 0;
     // Move (DestFolder) or Delete (to the Trash, or for good), of the
     // current message on the Message view, else of every Number entry.
     enum class Removal { move, remove };
-    virtual void move(RequestContext& request, Removal kind);
+    virtual void move(RequestContext& request, Removal kind) = 0;
     // Copy to DestFolder, of the current message or of every Number entry.
-    virtual void copy(RequestContext& request);
-    // The List view: the current folder's entries in the user's sort order.
-    virtual void sort_current_folder(RequestContext& request);
+    virtual void copy(RequestContext& request) = 0;
     // Writes the message index when it changed.
-    virtual void save_index(RequestContext& request);
+    virtual void save_index(RequestContext& request) = 0;
 
     struct FolderCount {
         std::string name;
@@ -65,7 +71,15 @@ public:
         std::int64_t unread = 0;
     };
     // The user's folders with their counts, for StatusCheck.
-    virtual std::vector<FolderCount> folder_counts(RequestContext& request);
+    virtual std::vector<FolderCount> folder_counts(RequestContext& request) = 0;
+};
+
+// The List view: the current folder's entries in the user's sort order,
+// just before the page is written.
+class ListOrder {
+public:
+    virtual ~ListOrder() = default;
+    virtual void sort_current_folder(RequestContext& request) = 0;
 };
 
 // The handler of the request's view (List, Message, Attachment, the
@@ -74,42 +88,44 @@ public:
 class ViewHandlers {
 public:
     virtual ~ViewHandlers() = default;
-    virtual void run(RequestContext& request);
+    virtual void run(RequestContext& request) = 0;
 };
 
 class ComposeWork {
 public:
     virtual ~ComposeWork() = default;
     // A compose view posted a form with a Body field: keep the text.
-    virtual void store_text(RequestContext& request);
+    virtual void store_text(RequestContext& request) = 0;
     // A compose view posted a body that is not a plain form (uploads); the
     // body is still unread in the request's input stream.
-    virtual void receive_upload(RequestContext& request);
+    virtual void receive_upload(RequestContext& request) = 0;
     // After the handler, when the view is then a compose view.
-    virtual void finish(RequestContext& request);
+    virtual void finish(RequestContext& request) = 0;
     // A compose page was posted into a session that had ended: save its
     // text as a draft of user. Runs without a session; the dispatcher has
     // made sure the request comes from that user's browser.
-    virtual void rescue_draft(RequestContext& request, std::string_view user);
+    virtual void rescue_draft(RequestContext& request, std::string_view user) = 0;
 };
 
+// The mail check after the response, while the session's retrieval is
+// pending (the dispatcher clears the flag afterwards, whatever happened).
 class MailCheck {
 public:
     virtual ~MailCheck() = default;
     // After the response of a List request: checks (or, with EmptyTrash,
     // empties on the servers) every mailbox of the user.
-    virtual void list_view(RequestContext& request);
+    virtual void list_view(RequestContext& request) = 0;
     // After the response of a Message request: fetches the current message.
-    virtual void message_view(RequestContext& request);
+    virtual void message_view(RequestContext& request) = 0;
     // StatusCheck: checks every mailbox (quotas permitting; no messages set).
-    virtual void status_check(RequestContext& request);
+    virtual void status_check(RequestContext& request) = 0;
 };
 
 class ReadConfirmation {
 public:
     virtual ~ReadConfirmation() = default;
     // After the response of a Message request.
-    virtual void after_response(RequestContext& request);
+    virtual void after_response(RequestContext& request) = 0;
 };
 
 class NewUserHandler {
@@ -120,7 +136,7 @@ public:
     // without it and must check it again (account_creation_allowed())
     // before it creates anything. It logs the new user on with
     // RequestContext::start_browser_session(), which sets the cookies.
-    virtual void run(RequestContext& request);
+    virtual void run(RequestContext& request) = 0;
 };
 
 // Tag values with a session beyond those of the page frame (message lists,
@@ -128,17 +144,19 @@ public:
 class TagValues {
 public:
     virtual ~TagValues() = default;
-    virtual bool expand(std::string_view tag, RequestContext& request, cgi::OutputStream& out);
+    virtual bool expand(std::string_view tag, RequestContext& request, cgi::OutputStream& out) = 0;
 };
 
-struct LaterSteps {
-    std::shared_ptr<MailboxWork> mailbox = std::make_shared<MailboxWork>();
-    std::shared_ptr<ViewHandlers> views = std::make_shared<ViewHandlers>();
-    std::shared_ptr<ComposeWork> compose = std::make_shared<ComposeWork>();
-    std::shared_ptr<MailCheck> mail_check = std::make_shared<MailCheck>();
-    std::shared_ptr<ReadConfirmation> read_confirmation = std::make_shared<ReadConfirmation>();
-    std::shared_ptr<NewUserHandler> new_user = std::make_shared<NewUserHandler>();
-    std::shared_ptr<TagValues> tags = std::make_shared<TagValues>();
+// One implementation of each step; they outlive the dispatcher.
+struct RequestSteps {
+    MailboxActions& mailbox;
+    ListOrder& list_order;
+    ViewHandlers& views;
+    ComposeWork& compose;
+    MailCheck& mail_check;
+    ReadConfirmation& read_confirmation;
+    NewUserHandler& new_user;
+    TagValues& tags;
 };
 
 }  // namespace corvane::dispatch

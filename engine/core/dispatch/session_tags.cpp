@@ -3,14 +3,14 @@
 #include "common/text/strings.h"
 #include "engine/core/cgi/encoding.h"
 #include "engine/core/cgi/streams.h"
-#include "engine/core/dispatch/later_steps.h"
 #include "engine/core/dispatch/request_context.h"
+#include "engine/core/dispatch/request_steps.h"
 #include "engine/core/dispatch/views.h"
 #include "engine/core/lifecycle/settings.h"
 
 namespace corvane::dispatch {
 
-SessionTags::SessionTags(templates::TemplateStore& store, RequestContext& request, TagValues* more)
+SessionTags::SessionTags(templates::TemplateStore& store, RequestContext& request, TagValues& more)
     : m_top(store, request, request.log()), m_request(request), m_more(more)
 {
 }
@@ -55,7 +55,7 @@ void SessionTags::expand_tag(std::string_view tag, cgi::OutputStream& out)
         out.write(std::to_string(lifecycle::number_setting(m_request.settings(), "General", "RedirectWait")));
     } else if (m_top.expand_known(tag, out)) {
         // one of the tags every page knows
-    } else if (!m_more || !m_more->expand(tag, m_request, out)) {
+    } else if (!m_more.expand(tag, m_request, out)) {
         std::string shown = text::without_controls(tag);
         m_request.log().line(log::Level::detail, "Unable to expand: %s", shown.c_str());
     }

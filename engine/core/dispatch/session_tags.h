@@ -1,7 +1,7 @@
 // The tag values of pages inside a session: the page frame's tags LINK,
 // ACTION, FRAMEVIEW, HELP and REDIRECTTIME here, the seven tags every page
 // knows (USER, LANG, CHARSET, STATUSMESG, ERRORMESG, LANGOPTIONS) through
-// TopLevelTags, and everything else through the TagValues of later
+// TopLevelTags, and everything else through the TagValues of the feature
 // modules. A tag nobody knows writes nothing and logs "Unable to expand".
 //
 // Values that come from the request (the script name, FrameView, an
@@ -25,8 +25,8 @@ class TagValues;
 
 class SessionTags final : public templates::TagProvider {
 public:
-    // request must have a session; more may be null.
-    SessionTags(templates::TemplateStore& store, RequestContext& request, TagValues* more);
+    // request must have a session.
+    SessionTags(templates::TemplateStore& store, RequestContext& request, TagValues& more);
 
     void expand_tag(std::string_view tag, cgi::OutputStream& out) override;
 
@@ -35,7 +35,7 @@ private:
 
     templates::TopLevelTags m_top;
     RequestContext& m_request;
-    TagValues* m_more;
+    TagValues& m_more;
 };
 
 }  // namespace corvane::dispatch

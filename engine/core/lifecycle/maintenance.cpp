@@ -37,7 +37,7 @@ void Maintenance::stop()
 
 void Maintenance::run()
 {
-    log::LogFile& log = *m_engine.log;
+    log::LogFile& log = *m_engine.m_log;
     log.line(log::Level::lifecycle, "Maintenance thread starting...");
     for (;;) {
         round();
@@ -47,31 +47,31 @@ void Maintenance::run()
             break;
         }
     }
-    m_engine.running.store(false);
+    m_engine.m_running.store(false);
     log.line(log::Level::lifecycle, "Maintenance thread exiting...");
 }
 
 void Maintenance::round()
 {
     Engine& engine = m_engine;
-    if (engine.log->check_rotation())
-        (void)engine.settings->write_text("Other", "LatestLogFile", engine.log->current_path());
+    if (engine.m_log->check_rotation())
+        (void)engine.m_settings->write_text("Other", "LatestLogFile", engine.m_log->current_path());
 
-    auto* slots = static_cast<unsigned char*>(engine.session_slots.data());
-    std::size_t count = engine.sessions->publish(slots, slots ? engine.slot_count : 0);
-    engine.status.set(StatusField::sessions, static_cast<std::int32_t>(count));
+    auto* slots = static_cast<unsigned char*>(engine.m_session_slots.data());
+    std::size_t count = engine.m_sessions->publish(slots, slots ? engine.m_slot_count : 0);
+    engine.m_status.set(StatusField::sessions, static_cast<std::int32_t>(count));
 
-    if (auto id = engine.status.pending_kill()) {
+    if (auto id = engine.m_status.pending_kill()) {
         std::string shown = text::without_controls(*id);
-        engine.log->line(log::Level::routine, "Deleting session %s.", shown.c_str());
+        engine.m_log->line(log::Level::routine, "Deleting session %s.", shown.c_str());
         {
-            log::RequestLog buffer(engine.log.get());
-            engine.sessions->delete_by_id(*id, buffer);
+            log::RequestLog buffer(engine.m_log.get());
+            engine.m_sessions->delete_by_id(*id, buffer);
         }
-        engine.status.kill_done();
+        engine.m_status.kill_done();
     }
 
-    engine.sessions->expire_idle();
+    engine.m_sessions->expire_idle();
 }
 
 }  // namespace corvane::lifecycle

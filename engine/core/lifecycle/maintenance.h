@@ -11,7 +11,7 @@
 
 namespace corvane::lifecycle {
 
-struct Engine;
+class Engine;
 
 class Maintenance {
 public:

@@ -1,23 +1,10 @@
 #include "engine/core/lifecycle/request.h"
 
 #include <cstring>
-#include <mutex>
 
 #include "common/text/strings.h"
 
 namespace corvane::lifecycle {
-
-namespace {
-
-class AcceptAndClose final : public RequestHandler {
-public:
-    void handle(Request&) override {}
-};
-
-std::mutex g_handler_mutex;
-std::shared_ptr<RequestHandler> g_handler;
-
-}  // namespace
 
 Environment::Environment(const char* block)
 {
@@ -49,20 +36,6 @@ bool Environment::has(std::string_view name) const
             return true;
     }
     return false;
-}
-
-void set_request_handler(std::shared_ptr<RequestHandler> handler)
-{
-    std::lock_guard lock(g_handler_mutex);
-    g_handler = std::move(handler);
-}
-
-std::shared_ptr<RequestHandler> request_handler()
-{
-    std::lock_guard lock(g_handler_mutex);
-    if (!g_handler)
-        return std::make_shared<AcceptAndClose>();
-    return g_handler;
 }
 
 }  // namespace corvane::lifecycle

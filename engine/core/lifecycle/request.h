@@ -7,11 +7,11 @@
 // handler may close them earlier, for instance to let the client have its
 // page before a mail check runs.
 //
-// The request dispatcher registers itself with set_request_handler(); until
-// one is registered, a request is accepted and closed without an answer.
+// The request dispatcher is the handler; the composition root hands it to
+// the engine (EngineModules). Without one, a request is accepted and closed
+// without an answer.
 #pragma once
 
-#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -20,7 +20,7 @@
 
 namespace corvane::lifecycle {
 
-struct Engine;
+class Engine;
 
 // The environment block: NUL-terminated "NAME=value" strings up to an empty
 // one. The views point into the host's block, which stays valid during Main.
@@ -54,10 +54,5 @@ public:
     // Answers one request. Runs on the host's thread, on several at once.
     virtual void handle(Request& request) = 0;
 };
-
-// Registers the handler that StartUp hands to every Main of the next run;
-// nullptr puts back the default, which accepts and closes.
-void set_request_handler(std::shared_ptr<RequestHandler> handler);
-std::shared_ptr<RequestHandler> request_handler();
 
 }  // namespace corvane::lifecycle

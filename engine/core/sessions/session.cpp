@@ -5,6 +5,7 @@
 #include "common/platform/files.h"
 #include "common/platform/random.h"
 #include "common/text/strings.h"
+#include "engine/core/accounts/user_record.h"
 
 namespace corvane::sessions {
 
@@ -103,7 +104,7 @@ std::uint32_t parse_ipv4(std::string_view text)
     return address;
 }
 
-Session::Session(std::string id, std::string_view client_address, std::unique_ptr<SessionUser> user,
+Session::Session(std::string id, std::string_view client_address, std::unique_ptr<accounts::UserRecord> user,
                  std::string temp_dir)
     : m_id(std::move(id)),
       m_client_address(parse_ipv4(client_address)),
@@ -113,8 +114,8 @@ Session::Session(std::string id, std::string_view client_address, std::unique_pt
 {
     if (m_user) {
         m_user_name = m_user->name();
-        m_full_name = m_user->default_full_name();
-        m_email = m_user->default_email();
+        m_full_name = m_user->default_mailbox().full_name;
+        m_email = m_user->default_mailbox().email;
     }
 }
 

@@ -21,7 +21,9 @@
 #include <string_view>
 #include <utility>
 
-#include "engine/core/sessions/session_user.h"
+namespace corvane::accounts {
+class UserRecord;
+}
 
 namespace corvane::sessions {
 
@@ -63,7 +65,9 @@ public:
     const std::string& client_address_text() const { return m_client_address_text; }
     // TempDir + "/" + id: the compose directory, removed with the session.
     const std::string& temp_dir() const { return m_temp_dir; }
-    SessionUser* user() const { return m_user.get(); }
+    // The account's user record with its mail; released (its statistics
+    // written) when the session goes.
+    accounts::UserRecord* user() const { return m_user.get(); }
 
     // ---- any thread ----------------------------------------------------------
     std::time_t last_access() const { return m_last_access.load(std::memory_order_relaxed); }
@@ -96,6 +100,8 @@ public:
     int frame_view = 0;
     // Time of the last completed mail check.
     std::time_t last_check = 0;
+    // The number of the message the Message and Attachment views work on.
+    std::optional<std::uint32_t> current_message;
     // The key of a browser session (empty for sessions made without one).
     std::string key;
 
@@ -114,13 +120,14 @@ public:
 
 private:
     friend class SessionTable;
-    Session(std::string id, std::string_view client_address, std::unique_ptr<SessionUser> user, std::string temp_dir);
+    Session(std::string id, std::string_view client_address, std::unique_ptr<accounts::UserRecord> user,
+            std::string temp_dir);
 
     const std::string m_id;
     const std::uint32_t m_client_address;
     const std::string m_client_address_text;
     const std::string m_temp_dir;
-    std::unique_ptr<SessionUser> m_user;
+    std::unique_ptr<accounts::UserRecord> m_user;
 
     std::atomic<std::time_t> m_last_access{0};
     std::atomic<int> m_current_view{0};

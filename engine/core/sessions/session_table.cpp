@@ -8,6 +8,8 @@
 #include "common/platform/files.h"
 #include "common/platform/time_format.h"
 #include "common/text/strings.h"
+#include "engine/core/accounts/account_names.h"
+#include "engine/core/accounts/user_record.h"
 #include "engine/core/sessions/shared_slots.h"
 
 namespace corvane::sessions {
@@ -96,7 +98,7 @@ SessionHold SessionTable::create(std::string_view user_name, std::string_view cl
     }
     // The user's files are read outside the table lock, so a slow disk does
     // not hold up every other request; the count is checked again below.
-    std::unique_ptr<SessionUser> user = m_options.load_user ? m_options.load_user(user_name, log) : nullptr;
+    std::unique_ptr<accounts::UserRecord> user = m_options.load_user ? m_options.load_user(user_name, log) : nullptr;
     if (!user)
         return {};
 
@@ -121,11 +123,11 @@ SessionHold SessionTable::create(std::string_view user_name, std::string_view cl
     if (!fs::make_directory(session->temp_dir(), 0700))
         log.line(log::Level::error, "Could not create directory %s", session->temp_dir().c_str());
 
-    SessionUser* record = session->user();
-    ini::Profile user_ini(record->settings_path());
+    accounts::UserRecord* record = session->user();
+    ini::Profile user_ini(record->ini_path());
     if (user_ini.yes_no("User", "SendWelcome", false)) {
         std::lock_guard request(session->request_lock());
-        if (record->place_welcome_message(log))
+        if (m_options.welcome && m_options.welcome->place(*record, log))
             (void)user_ini.delete_key("User", "SendWelcome");
     }
     return SessionHold(this, session);
@@ -221,7 +223,7 @@ bool SessionTable::begin_deletion_locked(Session* session, log::Logger& log)
             log.line(log::Level::error, "Could not delete session %s! (count = %d)", id, busy);
             // The user's next logon must not find this session by name.
             std::lock_guard identity(session->m_identity_mutex);
-            session->m_user_name = text::bounded("*" + session->m_user_name + "*", max_user_name);
+            session->m_user_name = text::bounded("*" + session->m_user_name + "*", accounts::max_user_name);
         } else {
             session->m_delete_attempts.store(stuck_attempts);
         }
@@ -251,29 +253,14 @@ void SessionTable::end_session(Session* session, log::RequestLog& log)
 
 void SessionTable::tidy_mail(Session& session, log::Logger& log)
 {
-    SessionUser& user = *session.user();
-    if (!session.status_check()) {
-        SessionSettings limits = settings();
-        const char* name = user.name().c_str();
-        // One chain: the quota rules apply only when the user does not empty
-        // the trash anyway, and the count rule only without a size limit.
-        if (user.empty_trash_on_exit()) {
-            user.empty_trash_folder(log);
-            log.line(log::Level::routine, "Emptying trash for %s", name);
-        } else if (limits.max_dir_size_kb > 0) {
-            if (user.mail_size_kb().value_or(0) > limits.max_dir_size_kb) {
-                user.empty_trash_folder(log);
-                log.line(log::Level::routine, "Emptying trash for %s (Exceeds Disk Space Threshold)", name);
-            }
-        } else if (limits.max_messages > 0 && user.message_count().value_or(0) > limits.max_messages) {
-            user.empty_trash_folder(log);
-            log.line(log::Level::routine, "Emptying trash for %s (Exceeds Message Count Threshold)", name);
-        }
-        user.clear_new_flags();
-        if (user.prune_entries_without_folder())
-            user.delete_on_servers(log);
+    accounts::UserRecord& user = *session.user();
+    // StatusCheck sessions only look: their end leaves the mail as it is.
+    if (session.status_check()) {
+        user.save_index(log);
+        return;
     }
-    user.save_index(log);
+    SessionSettings limits = settings();
+    user.end_session(accounts::MailLimits{limits.max_dir_size_kb, limits.max_messages}, log);
 }
 
 std::unique_ptr<Session> SessionTable::remove(Session* session)
@@ -292,10 +279,8 @@ void SessionTable::touch(Session& session)
 {
     std::time_t now = fs::now();
     session.set_last_access(now);
-    if (SessionUser* user = session.user()) {
-        ini::Profile user_ini(user->settings_path());
-        (void)user_ini.write_text("Stats", "LastAccess", fs::format_local(now, "%Y-%m-%d %H:%M:%S"));
-    }
+    if (accounts::UserRecord* user = session.user())
+        (void)user->write_last_access(now);
 }
 
 void SessionTable::expire_idle()

@@ -11,7 +11,8 @@
 //
 // The end of a session runs on the thread that decides it: it takes the
 // session's request lock (so it waits for a running request), tidies the
-// user's mail (see SessionUser), logs "Session expired", then removes the
+// user's mail (accounts::UserRecord::end_session), logs "Session expired",
+// then removes the
 // session and deletes its temporary directory. Lock order: the table lock,
 // then a session's request lock. The table lock is never held while the end
 // of a session waits or works, and a session whose end has begun is no
@@ -31,12 +32,15 @@
 #include <vector>
 
 #include "engine/core/sessions/session.h"
-#include "engine/core/sessions/session_user.h"
 
 namespace corvane::log {
 class Logger;
 class RequestLog;
 }  // namespace corvane::log
+
+namespace corvane::accounts {
+class UserRecord;
+}
 
 namespace corvane::sessions {
 
@@ -54,6 +58,20 @@ struct SessionSettings {
     std::int64_t max_dir_size_kb = 0;
     std::int64_t max_messages = 0;
     std::string temp_dir;
+};
+
+// Loads the user record of a new session; null when the name cannot be an
+// account or the account cannot be used (the reason logged to log).
+using UserLoader = std::function<std::unique_ptr<accounts::UserRecord>(std::string_view name, log::Logger& log)>;
+
+// Places the welcome message into the inbox of a new account: the first
+// session of an account whose User.ini asks for it ([User] SendWelcome).
+class WelcomeMessage {
+public:
+    virtual ~WelcomeMessage() = default;
+    // True when it was placed (then SendWelcome is removed). Runs under the
+    // session's request lock.
+    virtual bool place(accounts::UserRecord& user, log::Logger& log) = 0;
 };
 
 class SessionTable;
@@ -100,7 +118,9 @@ public:
         // Shared slots mapped at start-up: never more sessions than this.
         std::size_t slot_capacity = 200;
         std::function<SessionSettings()> settings;
-        SessionUserLoader load_user;
+        UserLoader load_user;
+        // May be null: no welcome message is placed.
+        WelcomeMessage* welcome = nullptr;
         // A session stayed busy through stuck_attempts deletion attempts.
         std::function<void()> count_stuck;
     };

@@ -1,11 +1,12 @@
-#include "engine/core/mailstore/mailbox_actions.h"
+#include "engine/features/mailbox_actions/mailbox_actions.h"
 
+#include "common/log/logged_text.h"
 #include "common/text/strings.h"
+#include "engine/core/accounts/user_record.h"
 #include "engine/core/dispatch/request_context.h"
 #include "engine/core/dispatch/views.h"
-#include "engine/core/mailstore/mail_session_user.h"
 
-namespace corvane::mailstore {
+namespace corvane::mailbox_actions {
 
 namespace {
 
@@ -14,20 +15,15 @@ constexpr std::size_t max_logged_folder = 63;
 
 std::string shown(std::string_view text)
 {
-    return text::without_controls(text::cut(text, max_logged_folder));
+    return log::logged(text, max_logged_folder);
 }
 
-MailSessionUser* mail_user(dispatch::RequestContext& request)
+// The user's mail; null only without a session, where the dispatcher never
+// asks for these actions.
+store::UserMail* user_mail(dispatch::RequestContext& request)
 {
-    sessions::Session* session = request.session();
-    return session ? dynamic_cast<MailSessionUser*>(session->user()) : nullptr;
-}
-
-// The user's store, or null (then the dispatcher's default step runs).
-store::UserMail* user_store(dispatch::RequestContext& request)
-{
-    MailSessionUser* user = mail_user(request);
-    return user ? user->store() : nullptr;
+    accounts::UserRecord* user = request.user();
+    return user ? &user->mail() : nullptr;
 }
 
 // The numbers of every Number field, in order, that name a message the
@@ -78,52 +74,59 @@ std::optional<std::uint32_t> message_number(std::string_view text)
     return number;
 }
 
-bool StoreMailboxWork::select_message(dispatch::RequestContext& request, std::string_view number)
+store::MessageEntry* visible_entry(store::MessageIndex& index, std::uint32_t number)
 {
-    MailSessionUser* user = mail_user(request);
-    if (!user || !user->store())
-        return MailboxWork::select_message(request, number);
-    auto parsed = message_number(number);
-    user->set_current_message(parsed);
-    return user->current_message() != nullptr;
+    store::MessageEntry* entry = index.find(number);
+    return entry && !entry->folder.empty() ? entry : nullptr;
 }
 
-bool StoreMailboxWork::has_current_message(dispatch::RequestContext& request)
+store::MessageEntry* current_message(dispatch::RequestContext& request)
 {
-    MailSessionUser* user = mail_user(request);
-    return user && user->current_message() != nullptr;
+    sessions::Session* session = request.session();
+    store::UserMail* mail = user_mail(request);
+    if (!session || !mail || !session->current_message)
+        return nullptr;
+    return visible_entry(mail->index(), *session->current_message);
 }
 
-void StoreMailboxWork::change_folder(dispatch::RequestContext& request, std::string_view folder)
+bool MailboxActions::select_message(dispatch::RequestContext& request, std::string_view number)
 {
-    store::UserMail* store = user_store(request);
-    if (!store) {
-        MailboxWork::change_folder(request, folder);
+    sessions::Session* session = request.session();
+    if (!session)
+        return false;
+    session->current_message = message_number(number);
+    return current_message(request) != nullptr;
+}
+
+bool MailboxActions::has_current_message(dispatch::RequestContext& request)
+{
+    return current_message(request) != nullptr;
+}
+
+void MailboxActions::change_folder(dispatch::RequestContext& request, std::string_view folder)
+{
+    store::UserMail* mail = user_mail(request);
+    if (!mail)
         return;
-    }
-    if (!store->folders().select(folder))
+    if (!mail->folders().select(folder))
         request.log().line(log::Level::routine, "There is no folder %s", shown(folder).c_str());
 }
 
-void StoreMailboxWork::select_inbox(dispatch::RequestContext& request)
+void MailboxActions::select_inbox(dispatch::RequestContext& request)
 {
-    store::UserMail* store = user_store(request);
-    if (!store) {
-        MailboxWork::select_inbox(request);
+    store::UserMail* mail = user_mail(request);
+    if (!mail)
         return;
-    }
-    if (const std::string* inbox = store->folders().inbox())
-        (void)store->folders().select(*inbox);
+    if (const std::string* inbox = mail->folders().inbox())
+        (void)mail->folders().select(*inbox);
 }
 
-void StoreMailboxWork::mark(dispatch::RequestContext& request, bool read)
+void MailboxActions::mark(dispatch::RequestContext& request, bool read)
 {
-    store::UserMail* store = user_store(request);
-    if (!store) {
-        MailboxWork::mark(request, read);
+    store::UserMail* mail = user_mail(request);
+    if (!mail)
         return;
-    }
-    store::MessageIndex& index = store->index();
+    store::MessageIndex& index = mail->index();
     for_each_numbered(request, index, [&](store::MessageEntry& entry) {
         std::uint32_t flags =
             read ? (entry.flags | store::flags::read) & ~store::flags::new_message : entry.flags & ~store::flags::read;
@@ -134,16 +137,13 @@ void StoreMailboxWork::mark(dispatch::RequestContext& request, bool read)
     });
 }
 
-void StoreMailboxWork::move(dispatch::RequestContext& request, Removal kind)
+void MailboxActions::move(dispatch::RequestContext& request, Removal kind)
 {
-    MailSessionUser* user = mail_user(request);
-    store::UserMail* store = user ? user->store() : nullptr;
-    if (!store) {
-        MailboxWork::move(request, kind);
+    store::UserMail* mail = user_mail(request);
+    if (!mail)
         return;
-    }
-    store::MessageIndex& index = store->index();
-    const store::FolderList& folders = store->folders();
+    store::MessageIndex& index = mail->index();
+    const store::FolderList& folders = mail->folders();
 
     // Delete moves to the Trash; in the Trash itself, or without one, it
     // removes the messages for good.
@@ -172,7 +172,7 @@ void StoreMailboxWork::move(dispatch::RequestContext& request, Removal kind)
     };
 
     if (request.view() == dispatch::view_message) {
-        store::MessageEntry* current = user->current_message();
+        store::MessageEntry* current = current_message(request);
         if (!current)
             return;
         // The next message of the same folder, found before the move
@@ -183,7 +183,7 @@ void StoreMailboxWork::move(dispatch::RequestContext& request, Removal kind)
             next_number = next->number;
         if (!apply(*current))
             return;
-        user->set_current_message(next_number);
+        request.session()->current_message = next_number;
         if (!next_number)
             request.set_view(dispatch::view_list);
         return;
@@ -191,47 +191,44 @@ void StoreMailboxWork::move(dispatch::RequestContext& request, Removal kind)
     for_each_numbered(request, index, apply);
 }
 
-void StoreMailboxWork::copy(dispatch::RequestContext& request)
+void MailboxActions::copy(dispatch::RequestContext& request)
 {
-    MailSessionUser* user = mail_user(request);
-    store::UserMail* store = user ? user->store() : nullptr;
-    if (!store) {
-        MailboxWork::copy(request);
+    store::UserMail* mail = user_mail(request);
+    if (!mail)
         return;
-    }
-    std::optional<std::string> target = destination(request, store->folders());
+    std::optional<std::string> target = destination(request, mail->folders());
     if (!target)
         return;
-    store::MessageIndex& index = store->index();
+    store::MessageIndex& index = mail->index();
     auto apply = [&](store::MessageEntry& entry) {
         if (!index.copy(entry, *target))
             request.log().line(log::Level::notable, "Could not copy message %u to %s", entry.number,
                                shown(*target).c_str());
     };
     if (request.view() == dispatch::view_message) {
-        if (store::MessageEntry* current = user->current_message())
+        if (store::MessageEntry* current = current_message(request))
             apply(*current);
         return;
     }
     for_each_numbered(request, index, apply);
 }
 
-void StoreMailboxWork::save_index(dispatch::RequestContext& request)
+void MailboxActions::save_index(dispatch::RequestContext& request)
 {
-    if (MailSessionUser* user = mail_user(request))
+    if (accounts::UserRecord* user = request.user())
         user->save_index(request.log());
 }
 
-std::vector<dispatch::MailboxWork::FolderCount> StoreMailboxWork::folder_counts(dispatch::RequestContext& request)
+std::vector<dispatch::MailboxActions::FolderCount> MailboxActions::folder_counts(dispatch::RequestContext& request)
 {
-    store::UserMail* store = user_store(request);
-    if (!store)
-        return MailboxWork::folder_counts(request);
     std::vector<FolderCount> counts;
-    for (const auto& folder : store->folder_counts())
+    store::UserMail* mail = user_mail(request);
+    if (!mail)
+        return counts;
+    for (const auto& folder : mail->folder_counts())
         counts.push_back(FolderCount{folder.name, static_cast<std::int64_t>(folder.messages),
                                      static_cast<std::int64_t>(folder.unread)});
     return counts;
 }
 
-}  // namespace corvane::mailstore
+}  // namespace corvane::mailbox_actions

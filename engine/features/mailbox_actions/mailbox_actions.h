@@ -9,8 +9,11 @@
 // deleting the message shown on the Message view makes the next message of
 // its folder the current one, or returns to the list when there is none.
 //
-// What it does not do: the order of the message list (the default step
-// stays), the view handlers, the mail check.
+// The current message is the session's (Session::current_message); an
+// entry that has gone, or lost its folder, is no current message.
+//
+// What it does not do: the order of the message list, the view handlers,
+// the mail check.
 #pragma once
 
 #include <cstdint>
@@ -18,15 +21,26 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/core/dispatch/later_steps.h"
+#include "engine/core/dispatch/request_steps.h"
 
-namespace corvane::mailstore {
+namespace corvane::store {
+class MessageIndex;
+struct MessageEntry;
+}  // namespace corvane::store
+
+namespace corvane::mailbox_actions {
 
 // A message number from a form field: decimal digits only (blanks around
 // them allowed), 1 to 999999.
 std::optional<std::uint32_t> message_number(std::string_view text);
 
-class StoreMailboxWork final : public dispatch::MailboxWork {
+// The entry of that number that the user can see (it has a folder), or null.
+store::MessageEntry* visible_entry(store::MessageIndex& index, std::uint32_t number);
+
+// The request's current message, or null (no session, none chosen, or gone).
+store::MessageEntry* current_message(dispatch::RequestContext& request);
+
+class MailboxActions final : public dispatch::MailboxActions {
 public:
     bool select_message(dispatch::RequestContext& request, std::string_view number) override;
     bool has_current_message(dispatch::RequestContext& request) override;
@@ -39,4 +53,4 @@ public:
     std::vector<FolderCount> folder_counts(dispatch::RequestContext& request) override;
 };
 
-}  // namespace corvane::mailstore
+}  // namespace corvane::mailbox_actions

@@ -1,130 +1,105 @@
-#include "engine/core/dispatch/later_steps.h"
+#include "engine/features/not_available/not_available.h"
 
+#include <string>
+
+#include "common/log/log_file.h"
 #include "engine/core/dispatch/request_context.h"
 #include "engine/core/dispatch/views.h"
+#include "engine/store/mailboxes/mailbox_list.h"
 
-namespace corvane::dispatch {
+namespace corvane::not_available {
 
 namespace {
 
-void not_available(RequestContext& request, const char* step)
+void say(log::Logger& log, const char* step)
 {
-    request.log().line(log::Level::detail, "Not available yet: %s", step);
+    log.line(log::Level::detail, "Not available yet: %s", step);
+}
+
+void say(dispatch::RequestContext& request, const char* step)
+{
+    say(request.log(), step);
 }
 
 }  // namespace
 
-bool MailboxWork::select_message(RequestContext& request, std::string_view)
+void ListOrder::sort_current_folder(dispatch::RequestContext& request)
 {
-    not_available(request, "message lookup");
-    return false;
+    say(request, "message list order");
 }
 
-bool MailboxWork::has_current_message(RequestContext&)
+void ViewHandlers::run(dispatch::RequestContext& request)
 {
-    return false;
-}
-
-void MailboxWork::change_folder(RequestContext& request, std::string_view)
-{
-    not_available(request, "folder change");
-}
-
-void MailboxWork::select_inbox(RequestContext& request)
-{
-    not_available(request, "folder change to the Inbox");
-}
-
-void MailboxWork::mark(RequestContext& request, bool read)
-{
-    not_available(request, read ? "mark read" : "mark unread");
-}
-
-void MailboxWork::move(RequestContext& request, Removal kind)
-{
-    not_available(request, kind == Removal::move ? "move" : "delete");
-}
-
-void MailboxWork::copy(RequestContext& request)
-{
-    not_available(request, "copy");
-}
-
-void MailboxWork::sort_current_folder(RequestContext& request)
-{
-    not_available(request, "message list order");
-}
-
-void MailboxWork::save_index(RequestContext&)
-{
-    // Without a message index nothing ever changes.
-}
-
-std::vector<MailboxWork::FolderCount> MailboxWork::folder_counts(RequestContext& request)
-{
-    not_available(request, "folder counts");
-    return {};
-}
-
-void ViewHandlers::run(RequestContext& request)
-{
+    using namespace dispatch;
     int view = request.view();
     bool has_handler = (view >= view_list && view <= view_compose_spell_check) ||
                        (view >= view_options_prefs && view <= view_addr_book);
     if (!has_handler)
         return;
     std::string step = std::string(view_name(view)) + " view handler";
-    not_available(request, step.c_str());
+    say(request, step.c_str());
 }
 
-void ComposeWork::store_text(RequestContext& request)
+void ComposeWork::store_text(dispatch::RequestContext& request)
 {
-    not_available(request, "compose text");
+    say(request, "compose text");
 }
 
-void ComposeWork::receive_upload(RequestContext& request)
+void ComposeWork::receive_upload(dispatch::RequestContext& request)
 {
-    not_available(request, "uploads");
+    say(request, "uploads");
 }
 
-void ComposeWork::finish(RequestContext& request)
+void ComposeWork::finish(dispatch::RequestContext& request)
 {
-    not_available(request, "compose finishing");
+    say(request, "compose finishing");
 }
 
-void ComposeWork::rescue_draft(RequestContext& request, std::string_view)
+void ComposeWork::rescue_draft(dispatch::RequestContext& request, std::string_view)
 {
-    not_available(request, "draft rescue");
+    say(request, "draft rescue");
 }
 
-void MailCheck::list_view(RequestContext& request)
+void MailCheck::list_view(dispatch::RequestContext& request)
 {
-    not_available(request, "mail check");
+    say(request, "mail check");
 }
 
-void MailCheck::message_view(RequestContext& request)
+void MailCheck::message_view(dispatch::RequestContext& request)
 {
-    not_available(request, "message fetch");
+    say(request, "message fetch");
 }
 
-void MailCheck::status_check(RequestContext& request)
+void MailCheck::status_check(dispatch::RequestContext& request)
 {
-    not_available(request, "mail check");
+    say(request, "mail check");
 }
 
-void ReadConfirmation::after_response(RequestContext& request)
+void ReadConfirmation::after_response(dispatch::RequestContext& request)
 {
-    not_available(request, "read confirmation");
+    say(request, "read confirmation");
 }
 
-void NewUserHandler::run(RequestContext& request)
+void NewUserHandler::run(dispatch::RequestContext& request)
 {
-    not_available(request, "account creation");
+    say(request, "account creation");
 }
 
-bool TagValues::expand(std::string_view, RequestContext&, cgi::OutputStream&)
+bool TagValues::expand(std::string_view, dispatch::RequestContext&, cgi::OutputStream&)
 {
     return false;
 }
 
-}  // namespace corvane::dispatch
+void ServerDeletion::delete_waiting(store::UserMail&, const mailboxes::MailboxRecord& mailbox, log::Logger& log)
+{
+    log.line(log::Level::detail, "Not available yet: deleting the waiting messages of mailbox %s on its server",
+             mailbox.mailbox.c_str());
+}
+
+bool WelcomeMessage::place(accounts::UserRecord&, log::Logger& log)
+{
+    say(log, "welcome message");
+    return false;
+}
+
+}  // namespace corvane::not_available

@@ -47,6 +47,7 @@ public:
     std::string user_ini() const;
 
     MessageIndex& index() { return m_index; }
+    const MessageIndex& index() const { return m_index; }
     FolderList& folders() { return m_folders; }
     filters::FilterSet& filters() { return m_filters; }
     mailboxes::MailboxList& mailboxes() { return m_mailboxes; }

@@ -40,10 +40,10 @@ std::string probe(std::vector<std::string> args)
     return out;
 }
 
-std::int32_t sessions_counted()
+std::int32_t sessions_counted(Engine& engine)
 {
     std::int32_t record[9] = {};
-    get_status(record);
+    engine.get_status(record);
     return record[1];
 }
 
@@ -56,17 +56,17 @@ TEST(StatusFromAnotherProcess, SeesCountersSlotsAndEndsASession)
     ASSERT_TRUE(fs::make_directory(tree.path("Users/jsmith")));
     ASSERT_TRUE(fs::write_file_atomic(tree.path("Users/jsmith/User.ini"),
                                       "[User]\nFullName=Jo Smith\n[MailHost1]\nMailbox=Work\nEMail=jo@example.org\n"));
-    ASSERT_TRUE(start_up(StartOptions{std::chrono::milliseconds(500)}));
+    ASSERT_TRUE(tree.engine().start_up(StartOptions{std::chrono::milliseconds(500)}));
     std::string first_id, second_id;
     {
-        corvane::log::RequestLog buffer(engine().log.get());
-        auto first = engine().sessions->create("JSmith", "192.0.2.7", buffer);
-        auto second = engine().sessions->create("other", "127.0.0.1", buffer);
+        corvane::log::RequestLog buffer(&tree.engine().log());
+        auto first = tree.engine().sessions().create("JSmith", "192.0.2.7", buffer);
+        auto second = tree.engine().sessions().create("other", "127.0.0.1", buffer);
         ASSERT_TRUE(first && second);
         first_id = first->id();
         second_id = second->id();
     }
-    ASSERT_TRUE(eventually([] { return sessions_counted() == 2; }));
+    ASSERT_TRUE(eventually([&] { return sessions_counted(tree.engine()) == 2; }));
 
     std::istringstream status(probe({"status"}));
     std::int32_t counters[9];
@@ -80,7 +80,7 @@ TEST(StatusFromAnotherProcess, SeesCountersSlotsAndEndsASession)
         EXPECT_EQ(counters[i], 0) << i;
 
     std::string slots = probe({"slots", "2"});
-    std::time_t created = engine().sessions->find_by_id(first_id)->last_access();
+    std::time_t created = tree.engine().sessions().find_by_id(first_id)->last_access();
     EXPECT_NE(slots.find("size 800\n"), std::string::npos) << slots;
     EXPECT_NE(slots.find(first_id + "|192.0.2.7|" + std::to_string(created) + "|JSmith|Jo Smith|jo@example.org\n"),
               std::string::npos)
@@ -89,14 +89,16 @@ TEST(StatusFromAnotherProcess, SeesCountersSlotsAndEndsASession)
 
     // Two kills in a row: the second finds the first pending.
     EXPECT_EQ(probe({"kill", first_id, second_id}), "1\n1\n");
-    auto pending = engine().status.pending_kill();
+    auto area = StatusArea::open_running(status_segment_name(), fs::SharedMemory::Access::read_only);
+    ASSERT_TRUE(area);
+    auto pending = area->pending_kill();
     EXPECT_TRUE(!pending || *pending == first_id) << "the second kill must not replace the first";
 
-    ASSERT_TRUE(eventually([&] { return !engine().sessions->find_by_id(first_id); })) << "ended within a round";
-    ASSERT_TRUE(eventually([] { return sessions_counted() == 1; }));
-    EXPECT_TRUE(engine().sessions->find_by_id(second_id)) << "the refused kill was not carried out";
+    ASSERT_TRUE(eventually([&] { return !tree.engine().sessions().find_by_id(first_id); })) << "ended within a round";
+    ASSERT_TRUE(eventually([&] { return sessions_counted(tree.engine()) == 1; }));
+    EXPECT_TRUE(tree.engine().sessions().find_by_id(second_id)) << "the refused kill was not carried out";
     EXPECT_NE(probe({"slots", "1"}).find(second_id + "|"), std::string::npos);
-    shut_down();
+    tree.engine().shut_down();
 
     std::istringstream after(probe({"status"}));
     std::int32_t value = -1, sum = 0;

@@ -20,8 +20,8 @@
 #include "engine/core/dispatch/request_context.h"
 #include "engine/core/dispatch/views.h"
 #include "engine/core/lifecycle/engine.h"
-#include "engine/core/lifecycle/settings.h"
-#include "engine/core/templates/template_store.h"
+#include "engine/features/mailbox_actions/mailbox_actions.h"
+#include "engine/features/not_available/not_available.h"
 #include "tests/support/temp_dir.h"
 
 namespace corvane::dispatch {
@@ -60,12 +60,15 @@ public:
         m_gate.changed.notify_all();
         m_gate.changed.wait(lock, [this] { return m_gate.open; });
     }
+    void message_view(RequestContext&) override {}
+    void status_check(RequestContext&) override {}
 
 private:
     Gate& m_gate;
 };
 
-std::string call(const std::string& query, const std::string& body, const std::string& cookie)
+std::string call(lifecycle::Engine& engine, const std::string& query, const std::string& body,
+                 const std::string& cookie)
 {
     int in[2], out[2];
     if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
@@ -85,7 +88,8 @@ std::string call(const std::string& query, const std::string& body, const std::s
     block.push_back('\0');
     // Main runs on its own thread; the response is complete when the
     // engine closes the pipe, which may be before Main returns.
-    std::thread main([block, input = in[0], output = out[1]] { lifecycle::main_entry(input, output, block.c_str()); });
+    std::thread main(
+        [&engine, block, input = in[0], output = out[1]] { engine.main_entry(input, output, block.c_str()); });
     main.detach();
     std::string response;
     char buffer[65536];
@@ -118,22 +122,21 @@ protected:
             return true;
         }));
 
-        LaterSteps steps;
-        steps.views = std::make_shared<CheckingViews>();
-        steps.mail_check = std::make_shared<WaitingMailCheck>(gate);
-        auto accounts = std::make_shared<EngineAccounts>();
-        lifecycle::EngineHooks hooks;
-        hooks.create_template_store = [](lifecycle::Engine& engine) -> std::shared_ptr<void> {
-            return std::make_shared<templates::TemplateStore>(
-                lifecycle::text_setting(*engine.settings, "Directories", "TemplateDir"));
-        };
-        hooks.load_user = [accounts](lifecycle::Engine& engine, std::string_view name, log::Logger& log) {
-            return accounts->load_user(engine, name, log);
-        };
-        lifecycle::set_hooks(std::move(hooks));
-        lifecycle::set_request_handler(std::make_shared<Dispatcher>(accounts, steps));
-        lifecycle::set_config_path(root / "Corvane.ini");
-        ASSERT_TRUE(lifecycle::start_up());
+        // The engine as the library wires it, with a view handler that asks
+        // for a mail check and a mail check that waits at the gate.
+        auto dispatcher = std::make_shared<Dispatcher>(RequestSteps{
+            .mailbox = mailbox,
+            .list_order = list_order,
+            .views = views,
+            .compose = compose,
+            .mail_check = mail_check,
+            .read_confirmation = read_confirmation,
+            .new_user = new_user,
+            .tags = tags,
+        });
+        engine =
+            std::make_unique<lifecycle::Engine>(root / "Corvane.ini", lifecycle::EngineModules{.handler = dispatcher});
+        ASSERT_TRUE(engine->start_up(lifecycle::StartOptions{.libraries = lifecycle::Libraries::none}));
     }
 
     void TearDown() override
@@ -143,13 +146,25 @@ protected:
             gate.open = true;
         }
         gate.changed.notify_all();
-        lifecycle::shut_down();
-        lifecycle::set_hooks({});
-        lifecycle::set_request_handler(nullptr);
+        engine.reset();
+    }
+
+    std::string call(const std::string& query, const std::string& body, const std::string& cookie)
+    {
+        return dispatch::call(*engine, query, body, cookie);
     }
 
     testing::TempDir root;
     Gate gate;
+    mailbox_actions::MailboxActions mailbox;
+    not_available::ListOrder list_order;
+    CheckingViews views;
+    not_available::ComposeWork compose;
+    WaitingMailCheck mail_check{gate};
+    not_available::ReadConfirmation read_confirmation;
+    not_available::NewUserHandler new_user;
+    not_available::TagValues tags;
+    std::unique_ptr<lifecycle::Engine> engine;
 };
 
 TEST_F(Retrieval, PageFirstThenTheCheckWhileOtherPagesRedirect)

@@ -44,8 +44,8 @@ TEST(EngineConcurrency, RequestsAndMaintenanceNeverDeadlockOrLose)
     EngineTree tree;
     tree.set("General", "LogLevel", "3");  // "Session expired" is level 3
     tree.set("Session", "Maximum", "40");
-    ASSERT_TRUE(start_up(StartOptions{std::chrono::milliseconds(1)}));
-    sessions::SessionTable& table = *engine().sessions;
+    ASSERT_TRUE(tree.engine().start_up(StartOptions{std::chrono::milliseconds(1)}));
+    sessions::SessionTable& table = tree.engine().sessions();
 
     std::mutex ids_mutex;
     std::vector<std::string> ids;
@@ -56,7 +56,7 @@ TEST(EngineConcurrency, RequestsAndMaintenanceNeverDeadlockOrLose)
 
     auto worker = [&](int seed) {
         std::mt19937 random(static_cast<unsigned>(seed));
-        corvane::log::RequestLog buffer(engine().log.get());
+        corvane::log::RequestLog buffer(&tree.engine().log());
         std::vector<sessions::SessionHold> held;
         auto some_id = [&]() -> std::string {
             std::lock_guard lock(ids_mutex);
@@ -107,7 +107,7 @@ TEST(EngineConcurrency, RequestsAndMaintenanceNeverDeadlockOrLose)
                 }
                 break;
             case 7:
-                if (kill_session(some_id().c_str()) == 1)
+                if (tree.engine().kill_session(some_id().c_str()) == 1)
                     ++kills;
                 break;
             }
@@ -140,9 +140,9 @@ TEST(EngineConcurrency, RequestsAndMaintenanceNeverDeadlockOrLose)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(table.count(), 0u) << "sessions left behind";
     std::array<std::int32_t, 9> status{};
-    get_status(status.data());
+    tree.engine().get_status(status.data());
     EXPECT_EQ(status[2], 0) << "no session may get stuck when every holder lets go";
-    shut_down();
+    tree.engine().shut_down();
 
     EXPECT_GT(created.load(), 100);
     EXPECT_GT(refused.load() + kills.load(), 0);

@@ -1,11 +1,13 @@
 // An install tree for an engine started inside the test process, with its
-// own Corvane.ini, directories and shared-memory instance.
+// own Corvane.ini, directories and shared-memory instance, and an engine
+// over it without modules (requests are accepted and closed).
 #pragma once
 
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,9 +36,12 @@ public:
             doc.set("Directories", "SpellDir", m_tmp / "SpellCheck");
             return true;
         });
-        lifecycle::set_config_path(m_tmp / "Corvane.ini");
+        m_engine = std::make_unique<lifecycle::Engine>(config_path());
     }
-    ~EngineTree() { lifecycle::shut_down(); }
+    ~EngineTree() { m_engine.reset(); }
+
+    std::string config_path() const { return m_tmp / "Corvane.ini"; }
+    lifecycle::Engine& engine() { return *m_engine; }
 
     ini::Profile ini() const { return ini::Profile(m_tmp / "Corvane.ini"); }
     void set(const std::string& section, const std::string& key, const std::string& value)
@@ -72,6 +77,7 @@ public:
 private:
     TempDir m_tmp;
     std::string m_instance;
+    std::unique_ptr<lifecycle::Engine> m_engine;
 };
 
 }  // namespace corvane::testing

@@ -11,7 +11,9 @@
 #include "common/log/log_file.h"
 #include "common/platform/clock.h"
 #include "common/platform/files.h"
+#include "engine/core/accounts/user_record.h"
 #include "engine/core/sessions/shared_slots.h"
+#include "tests/support/store_seed.h"
 #include "tests/support/temp_dir.h"
 
 using namespace corvane::sessions;
@@ -25,52 +27,16 @@ namespace {
 // 2026-12-02 10:00:00 UTC.
 constexpr std::time_t start_time = 1796205600;
 
-// A user record that records the work done on its mail.
-class RecordingUser final : public SessionUser {
+// Places the welcome message, or says it could not.
+class Welcome final : public WelcomeMessage {
 public:
-    struct Calls {
-        int empty_trash = 0;
-        int clear_new_flags = 0;
-        int delete_on_servers = 0;
-        int save_index = 0;
-        int released = 0;
-    };
-
-    RecordingUser(std::string name, std::string dir, Calls* calls)
-        : m_name(std::move(name)), m_dir(std::move(dir)), m_calls(calls)
+    bool place(corvane::accounts::UserRecord&, log::Logger&) override
     {
-        m_settings = m_dir + "/User.ini";
+        ++asked;
+        return placed;
     }
-
-    const std::string& name() const override { return m_name; }
-    const std::string& directory() const override { return m_dir; }
-    const std::string& settings_path() const override { return m_settings; }
-    std::string default_full_name() const override { return "Jo Smith"; }
-    std::string default_email() const override { return "jo@example.org"; }
-    std::string language() const override { return "en"; }
-    std::string theme() const override { return "jsFrames"; }
-    bool empty_trash_on_exit() const override { return empty_trash; }
-    std::optional<std::int64_t> mail_size_kb() const override { return size_kb; }
-    std::optional<std::int64_t> message_count() const override { return messages; }
-    void empty_trash_folder(log::Logger&) override { ++m_calls->empty_trash; }
-    void clear_new_flags() override { ++m_calls->clear_new_flags; }
-    bool prune_entries_without_folder() override { return server_deletion_due; }
-    void delete_on_servers(log::Logger&) override { ++m_calls->delete_on_servers; }
-    void save_index(log::Logger&) override { ++m_calls->save_index; }
-    bool place_welcome_message(log::Logger&) override { return welcome_placed; }
-    void release() override { ++m_calls->released; }
-
-    bool empty_trash = false;
-    std::int64_t size_kb = 0;
-    std::int64_t messages = 0;
-    bool server_deletion_due = false;
-    bool welcome_placed = false;
-
-private:
-    std::string m_name;
-    std::string m_dir;
-    std::string m_settings;
-    Calls* m_calls;
+    bool placed = false;
+    int asked = 0;
 };
 
 class SessionTableTest : public ::testing::Test {
@@ -85,6 +51,12 @@ protected:
         log_settings.directory = m_tmp.path();
         m_log = std::make_unique<log::LogFile>(log_settings);
         m_settings.temp_dir = m_tmp / "Temp";
+        m_accounts.settings = &m_engine_ini;
+        m_accounts.codec = &m_codec;
+        m_accounts.user_dir = m_tmp / "Users";
+        m_accounts.fixed_folders = [](std::string_view) {
+            return std::vector<std::string>{"Inbox", "Drafts", "Sent", "Trash"};
+        };
         make_table();
     }
 
@@ -95,18 +67,11 @@ protected:
         options.log = m_log.get();
         options.slot_capacity = slots;
         options.settings = [this] { return m_settings; };
-        options.load_user = [this](std::string_view name, log::Logger&) -> std::unique_ptr<SessionUser> {
-            if (m_recording) {
-                auto user = std::make_unique<RecordingUser>(std::string(name), m_tmp / "Users", &m_calls);
-                user->empty_trash = m_empty_trash;
-                user->size_kb = m_size_kb;
-                user->messages = m_messages;
-                user->server_deletion_due = m_server_deletion_due;
-                user->welcome_placed = m_welcome_placed;
-                return user;
-            }
-            return IniSessionUser::load(m_tmp / "Users", name, UserDefaults{});
+        options.load_user = [this](std::string_view name, log::Logger&) {
+            auto user = corvane::accounts::UserRecord::load(m_accounts, name);
+            return user ? std::move(*user) : nullptr;
         };
+        options.welcome = &m_welcome;
         options.count_stuck = [this] { ++m_stuck; };
         m_table = std::make_unique<SessionTable>(std::move(options));
     }
@@ -139,13 +104,10 @@ protected:
     std::unique_ptr<SessionTable> m_table;
     int m_stuck = 0;
 
-    bool m_recording = false;
-    RecordingUser::Calls m_calls;
-    bool m_empty_trash = false;
-    std::int64_t m_size_kb = 0;
-    std::int64_t m_messages = 0;
-    bool m_server_deletion_due = false;
-    bool m_welcome_placed = false;
+    ini::Profile m_engine_ini{m_tmp / "Corvane.ini"};
+    corvane::codec::PasswordCodec m_codec{corvane::codec::key_path_for(m_tmp / "Corvane.ini")};
+    corvane::accounts::AccountsContext m_accounts;
+    Welcome m_welcome;
 };
 
 }  // namespace
@@ -272,7 +234,7 @@ TEST_F(SessionTableTest, TouchKeepsASessionAliveAndRecordsLastAccess)
     m_clock.advance(15 * 60);
     m_table->touch(*hold);
     EXPECT_EQ(hold->last_access(), start_time + 15 * 60);
-    std::string settings_path = hold->user()->settings_path();
+    std::string settings_path = hold->user()->ini_path();
     hold.release();
 
     EXPECT_EQ(ini::Profile(settings_path).text("Stats", "LastAccess", ""), "2026-12-02 10:15:00");
@@ -349,60 +311,34 @@ TEST_F(SessionTableTest, ASessionHeldThroughSixtyAttemptsIsStuckAndHidden)
     EXPECT_FALSE(m_table->find_by_id(id)) << "it ends when its holders finally leave";
 }
 
-TEST_F(SessionTableTest, TheEndOfASessionTidiesMailInOneChain)
+TEST_F(SessionTableTest, TheEndOfASessionTidiesTheUsersMail)
 {
-    m_recording = true;
-    struct Case {
-        const char* what;
-        bool empty_trash;
-        std::int64_t max_dir_size, size_kb, max_messages, messages;
-        const char* line;  // nullptr: the trash stays
-    } cases[] = {
-        {"user asks", true, 10, 50, 1, 10, "Emptying trash for u\r\n"},
-        {"size over", false, 10, 50, 1, 10, "Emptying trash for u (Exceeds Disk Space Threshold)"},
-        {"size under: count not consulted", false, 100, 50, 1, 10, nullptr},
-        {"no size limit, count over", false, 0, 50, 5, 10, "Emptying trash for u (Exceeds Message Count Threshold)"},
-        {"no limits", false, 0, 50, 0, 10, nullptr},
-        {"count at the limit", false, 0, 50, 10, 10, nullptr},
+    using namespace corvane::testing;
+    const std::string dir = m_tmp / "Users/u";
+    auto seed = [&] {
+        ASSERT_TRUE(fs::make_directories(dir));
+        ASSERT_TRUE(fs::write_file_atomic(dir + "/User.ini", "[User]\nEmptyTrash=Yes\n"));
+        seed_store(dir, 3, {{1, "Inbox", flag_downloaded | flag_new}, {2, "Trash"}});
+        ini::clear_cache();
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        m_calls = {};
-        m_empty_trash = c.empty_trash;
-        m_settings.max_dir_size_kb = c.max_dir_size;
-        m_size_kb = c.size_kb;
-        m_settings.max_messages = c.max_messages;
-        m_messages = c.messages;
-        int trash_lines = occurrences("Emptying trash for u");
-        SessionHold hold = create("u");
-        ASSERT_TRUE(hold);
-        EXPECT_TRUE(hold.kill());
-        EXPECT_EQ(m_calls.empty_trash, c.line ? 1 : 0);
-        EXPECT_EQ(occurrences("Emptying trash for u"), trash_lines + (c.line ? 1 : 0));
-        if (c.line) {
-            EXPECT_NE(log_text().find(c.line), std::string::npos) << log_text();
-        }
-        EXPECT_EQ(m_calls.clear_new_flags, 1);
-        EXPECT_EQ(m_calls.delete_on_servers, 0);
-        EXPECT_EQ(m_calls.save_index, 1);
-        EXPECT_EQ(m_calls.released, 1);
-    }
 
-    m_calls = {};
-    m_empty_trash = false;
-    m_server_deletion_due = true;
-    SessionHold pop = create("u");
-    EXPECT_TRUE(pop.kill());
-    EXPECT_EQ(m_calls.delete_on_servers, 1) << "entries waiting for server deletion";
+    seed();
+    SessionHold hold = create("u");
+    ASSERT_TRUE(hold);
+    EXPECT_TRUE(hold.kill());
+    auto stored = stored_index(dir);
+    EXPECT_EQ(stored.count(2), 0u) << "the Trash is emptied as the user asks";
+    EXPECT_EQ(stored[1].flags & flag_new, 0u);
+    EXPECT_EQ(occurrences("Emptying trash for u\r\n"), 1);
+    EXPECT_EQ(ini::Profile(dir + "/User.ini").text("Stats", "MessageCount", ""), "1") << "released";
 
-    // A StatusCheck session skips the mail work but still saves its index.
-    m_calls = {};
-    m_empty_trash = true;
+    // A StatusCheck session only looks: its end leaves the mail as it is.
+    seed();
     SessionHold status = create("u");
     status->set_status_check(true);
     EXPECT_TRUE(status.kill());
-    EXPECT_EQ(m_calls.empty_trash + m_calls.clear_new_flags + m_calls.delete_on_servers, 0);
-    EXPECT_EQ(m_calls.save_index, 1);
+    EXPECT_EQ(stored_index(dir).count(2), 1u);
+    EXPECT_EQ(occurrences("Emptying trash for u\r\n"), 1);
 }
 
 TEST_F(SessionTableTest, TheEndWaitsForTheRunningRequest)
@@ -428,23 +364,28 @@ TEST_F(SessionTableTest, TheEndWaitsForTheRunningRequest)
 
 TEST_F(SessionTableTest, WelcomeKeyIsRemovedOnlyWhenTheMessageWasPlaced)
 {
-    m_recording = true;
-    ini::Profile user_ini(m_tmp / "Users/User.ini");
-    ASSERT_TRUE(user_ini.write_yes_no("User", "SendWelcome", true));
-
-    m_welcome_placed = false;
     EXPECT_TRUE(create("x").kill());
+    EXPECT_EQ(m_welcome.asked, 0) << "not asked for";
+
+    ini::Profile user_ini(m_tmp / "Users/x/User.ini");
+    ASSERT_TRUE(user_ini.write_yes_no("User", "SendWelcome", true));
+    m_welcome.placed = false;
+    EXPECT_TRUE(create("x").kill());
+    EXPECT_EQ(m_welcome.asked, 1);
     EXPECT_TRUE(user_ini.has_key("User", "SendWelcome")) << "kept for the next session to try again";
 
-    m_welcome_placed = true;
+    m_welcome.placed = true;
     EXPECT_TRUE(create("x").kill());
     EXPECT_FALSE(user_ini.has_key("User", "SendWelcome"));
 }
 
 TEST_F(SessionTableTest, DestroyingTheTableSkipsTheMailWorkButDeletesDirectories)
 {
-    m_recording = true;
-    m_empty_trash = true;
+    using namespace corvane::testing;
+    const std::string user = m_tmp / "Users/a";
+    ASSERT_TRUE(fs::make_directories(user));
+    ASSERT_TRUE(fs::write_file_atomic(user + "/User.ini", "[User]\nEmptyTrash=Yes\n"));
+    seed_store(user, 2, {{1, "Trash"}});
     SessionHold a = create("a");
     std::string dir = a->temp_dir();
     ASSERT_TRUE(fs::write_file_atomic(dir + "/.headers.txt", "To: x\r\n"));
@@ -453,8 +394,8 @@ TEST_F(SessionTableTest, DestroyingTheTableSkipsTheMailWorkButDeletesDirectories
     a.give_back();
     m_table.reset();
     EXPECT_FALSE(fs::exists(dir));
-    EXPECT_EQ(m_calls.empty_trash, 0);
-    EXPECT_EQ(m_calls.released, 1);
+    EXPECT_EQ(stored_index(user).count(1), 1u) << "the Trash stays";
+    EXPECT_EQ(ini::Profile(user + "/User.ini").text("Stats", "MessageCount", ""), "1") << "released";
 }
 
 TEST_F(SessionTableTest, SlotsCarryTheFieldsAtTheirOffsets)

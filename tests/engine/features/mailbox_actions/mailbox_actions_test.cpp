@@ -1,5 +1,5 @@
-// The message store inside the real Corvane.so: the folder list of a
-// session, the actions a form carries, the index written after the
+// The actions on the message index inside the real Corvane.so: the folder
+// list of a session, the actions a form carries, the index written after the
 // response, StatusCheck's folder lines and the work on the mail when a
 // session ends (trash rules, new flags, entries waiting for their server).
 #include <gtest/gtest.h>
@@ -9,9 +9,11 @@
 #include "common/ini/profile.h"
 #include "common/text/strings.h"
 #include "tests/engine/core/dispatch/dispatch_fixture.h"
-#include "tests/engine/core/mailstore/store_seed.h"
+#include "tests/support/store_seed.h"
 
-namespace corvane::mailstore::test {
+namespace corvane::mailbox_actions::test {
+
+using namespace corvane::testing;
 namespace {
 
 using dispatch::test::EngineFixture;
@@ -336,4 +338,4 @@ TEST_F(MailStore, SessionsOfSeveralUsersWorkAtOnce)
 }
 
 }  // namespace
-}  // namespace corvane::mailstore::test
+}  // namespace corvane::mailbox_actions::test
