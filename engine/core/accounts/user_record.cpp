@@ -6,6 +6,7 @@
 #include "common/codec/password_codec.h"
 #include "common/ini/document.h"
 #include "common/log/log_file.h"
+#include "common/log/log_texts.h"
 #include "common/platform/files.h"
 #include "common/platform/time_format.h"
 #include "common/text/strings.h"
@@ -334,15 +335,15 @@ void UserRecord::end_session(const MailLimits& limits, log::Logger& out)
     // trash anyway, and the count rule only without a size limit.
     if (m_settings.empty_trash) {
         empty_trash(out);
-        out.line(log::Level::routine, "Emptying trash for %s", name);
+        out.line(log::Level::routine, log::texts::emptying_trash, name);
     } else if (limits.max_dir_size_kb > 0) {
         if (mail_size_kb(mail_totals().downloaded_bytes) > limits.max_dir_size_kb) {
             empty_trash(out);
-            out.line(log::Level::routine, "Emptying trash for %s (Exceeds Disk Space Threshold)", name);
+            out.line(log::Level::routine, log::texts::emptying_trash_size, name);
         }
     } else if (limits.max_messages > 0 && mail_totals().message_count > limits.max_messages) {
         empty_trash(out);
-        out.line(log::Level::routine, "Emptying trash for %s (Exceeds Message Count Threshold)", name);
+        out.line(log::Level::routine, log::texts::emptying_trash_count, name);
     }
     if (m_mail.end_session() && m_context.server_deletion) {
         for (const mailboxes::MailboxRecord& mailbox : m_mail.mailboxes().records()) {

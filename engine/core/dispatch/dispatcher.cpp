@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "common/ini/profile.h"
+#include "common/log/log_texts.h"
 #include "common/log/logged_text.h"
 #include "common/text/strings.h"
 #include "engine/core/accounts/account_names.h"
@@ -256,7 +257,7 @@ void Flow::logon_refused()
     if (present("User")) {
         const std::string& user = m_fields.value("User");
         std::string name = shown(user, max_logged_name);
-        m_log.line(log::Level::notable, "Bad logon attempt for user %s", name.c_str());
+        m_log.line(log::Level::notable, log::texts::bad_logon, name.c_str());
         if (!user.empty() && !accounts::is_valid_user_name(accounts::cut_user_name(user)))
             m_log.line(log::Level::notable, "The name %s cannot name an account", name.c_str());
         status(string_bad_logon);
@@ -294,23 +295,22 @@ Next Flow::logon()
     std::string name = shown(user, max_logged_name);
     if (sessions::SessionHold old = m_sessions.find_by_user(user)) {
         std::string old_id = old->id();
-        m_log.line(log::Level::detail, "User %s already found, trying to kill old session (%s)", name.c_str(),
-                   old_id.c_str());
+        m_log.line(log::Level::detail, log::texts::old_session_found, name.c_str(), old_id.c_str());
         if (!old.kill(&m_log)) {
-            m_log.line(log::Level::error, "Could not kill old session for %s", name.c_str());
+            m_log.line(log::Level::error, log::texts::old_session_not_killed, name.c_str());
             status(string_old_session);
             m_request.set_view(view_logon);
             return Next::page;
         }
-        m_log.line(log::Level::detail, "Old session killed for %s", name.c_str());
+        m_log.line(log::Level::detail, log::texts::old_session_killed, name.c_str());
     }
     if (!m_request.start_browser_session(user)) {
         status(string_too_many_sessions);
-        m_log.line(log::Level::error, "Too many sessions to create one for %s.", name.c_str());
+        m_log.line(log::Level::error, log::texts::too_many_sessions, name.c_str());
         m_request.set_view(view_logon);
         return Next::page;
     }
-    m_log.line(log::Level::notable, "Session created for %s from %s", name.c_str(),
+    m_log.line(log::Level::notable, log::texts::session_created, name.c_str(),
                shown(remote_address(), max_logged_address).c_str());
     if (!m_fields.missing_or_blank("View")) {
         std::string asked = m_fields.value("View");
@@ -337,10 +337,10 @@ void Flow::status_check(accounts::LogonResult result)
         // An ordinary session (without a key) for the client to use.
         sessions::SessionHold hold = m_sessions.create(user, remote, m_log);
         if (!hold) {
-            m_log.line(log::Level::error, "Unable to create StatusCheck session for %s.", name.c_str());
+            m_log.line(log::Level::error, log::texts::no_status_check_session, name.c_str());
         } else {
             m_log.set_session(hold->id());
-            m_log.line(log::Level::notable, "StatusCheck created session for %s from %s", name.c_str(), where.c_str());
+            m_log.line(log::Level::notable, log::texts::status_check_created_session, name.c_str(), where.c_str());
             out.write("Active Session: " + hold->id() + "\n");
             hold.release(&m_log);
         }
@@ -353,7 +353,7 @@ void Flow::status_check(accounts::LogonResult result)
         m_request.lock_request();
         sessions::Session& session = *m_request.session();
         m_log.set_session(session.id());
-        m_log.line(log::Level::routine, "StatusCheck session for %s from %s", name.c_str(), where.c_str());
+        m_log.line(log::Level::routine, log::texts::status_check_session, name.c_str(), where.c_str());
         if (mail_fetch_allowed(m_request.settings(), session.user()->mail_totals()))
             m_steps.mail_check.status_check(m_request);
         m_steps.mailbox.save_index(m_request);
@@ -367,7 +367,7 @@ void Flow::status_check(accounts::LogonResult result)
         m_request.unlock_request();
         m_request.hold().kill(&m_log);
     } else {
-        m_log.line(log::Level::error, "Unable to create StatusCheck session for %s.", name.c_str());
+        m_log.line(log::Level::error, log::texts::no_status_check_session, name.c_str());
     }
     m_request.close_streams();
 }
@@ -399,7 +399,7 @@ bool Flow::with_session()
         else if (present("Body"))
             m_steps.compose.store_text(m_request);
     }
-    m_log.line(log::Level::routine, "BegRequest: View=%d %s", view, logged_query().c_str());
+    m_log.line(log::Level::routine, log::texts::begin_request, view, logged_query().c_str());
     if (session.user())
         m_request.set_language(session.user()->settings().language);
     keep_alive();
@@ -420,7 +420,7 @@ void Flow::logout()
 {
     sessions::Session& session = *m_request.session();
     session.retrieval_pending.store(false);
-    m_log.line(log::Level::routine, "User %s logging out", shown(session.user_name(), max_logged_name).c_str());
+    m_log.line(log::Level::routine, log::texts::logging_out, shown(session.user_name(), max_logged_name).c_str());
     std::string id = session.id();
     bool had_key = false;
     {
@@ -582,7 +582,7 @@ void Flow::after_response()
             session.previous_view = current;
         session.set_current_view(view);
     }
-    m_log.line(log::Level::routine, "EndRequest: View=%d %s", view, logged_query().c_str());
+    m_log.line(log::Level::routine, log::texts::end_request, view, logged_query().c_str());
     m_request.unlock_request();
     m_request.hold().release(&m_log);
 }

@@ -1,5 +1,6 @@
 #include "engine/core/dispatch/session_tags.h"
 
+#include "common/log/log_texts.h"
 #include "common/text/strings.h"
 #include "engine/core/cgi/encoding.h"
 #include "engine/core/cgi/streams.h"
@@ -57,7 +58,7 @@ void SessionTags::expand_tag(std::string_view tag, cgi::OutputStream& out)
         // one of the tags every page knows
     } else if (!m_more.expand(tag, m_request, out)) {
         std::string shown = text::without_controls(tag);
-        m_request.log().line(log::Level::detail, "Unable to expand: %s", shown.c_str());
+        m_request.log().line(log::Level::detail, log::texts::unable_to_expand, shown.c_str());
     }
 }
 

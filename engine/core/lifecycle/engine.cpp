@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/log/log_texts.h"
 #include "common/log/logged_text.h"
 #include "common/platform/clock.h"
 #include "common/platform/files.h"
@@ -123,12 +124,12 @@ void Engine::empty_temp_dir(const Directories& dirs)
 void Engine::start_templates(const Directories& dirs)
 {
     if (!fs::is_directory(dirs.templates))
-        m_log->line(log::Level::error, "Could not find Templates directory!");
+        m_log->line(log::Level::error, log::texts::no_template_dir);
     if (auto languages = fs::resolve_nocase(dirs.templates, "Languages.ini")) {
         bool english_translation = m_settings->yes_no("Special", "EnglishTranslation", false);
         templates::verify_languages(dirs.templates, english_translation, *m_log);
     } else {
-        m_log->line(log::Level::error, "Could not find Languages.ini!");
+        m_log->line(log::Level::error, log::texts::no_languages_ini);
     }
     m_templates = std::make_unique<templates::TemplateStore>(dirs.templates);
 }
@@ -139,10 +140,10 @@ void Engine::tear_down(bool log_steps)
 {
     log::LogFile* log = log_steps ? m_log.get() : nullptr;
     if (log)
-        log->line(log::Level::detail, "Sending shutdown notice to maintenance thread.");
+        log->line(log::Level::detail, log::texts::maintenance_notice_sent);
     if (m_maintenance) {
         if (m_maintenance->started() && log)
-            log->line(log::Level::detail, "Waiting for maintenance thread to exit...");
+            log->line(log::Level::detail, log::texts::maintenance_waiting);
         m_maintenance->stop();
         m_maintenance.reset();
     }
@@ -152,7 +153,7 @@ void Engine::tear_down(bool log_steps)
             m_status.zero_record();
     }
     if (log)
-        log->line(log::Level::detail, "Releasing shared memory...");
+        log->line(log::Level::detail, log::texts::releasing_shared_memory);
     {
         std::lock_guard status(m_status_mutex);
         m_status.reset();
@@ -162,16 +163,16 @@ void Engine::tear_down(bool log_steps)
     // The sessions' user records use the parts below while they live.
     m_sessions.reset();
     if (log)
-        log->line(log::Level::detail, "Releasing LDAP DLL...");
+        log->line(log::Level::detail, log::texts::releasing_directory_library);
     m_directory.reset();
     if (log)
-        log->line(log::Level::detail, "Releasing SpellCheck DLL...");
+        log->line(log::Level::detail, log::texts::releasing_spelling_library);
     m_spelling_library_loaded = false;
     m_templates.reset();
     m_mime_types.reset();
     m_handler.reset();
     if (log)
-        log->line(log::Level::lifecycle, "Corvane stopped.");
+        log->line(log::Level::lifecycle, log::texts::stopped);
     m_log.reset();
     m_codec.reset();
     m_settings.reset();
@@ -196,14 +197,14 @@ bool Engine::start_up(const StartOptions& options)
     log_settings.size_limit_kb = number_setting(ini, "General", "MaxLogFileSize");
     m_log = std::make_unique<log::LogFile>(log_settings);
     log::LogFile& log = *m_log;
-    log.line(log::Level::lifecycle, "Initializing Corvane...");
+    log.line(log::Level::lifecycle, log::texts::initializing);
     (void)ini.write_text("Other", "LatestLogFile", log.current_path());
 
     (void)fs::make_directories(dirs.users);
     (void)fs::make_directories(dirs.temp);
     empty_temp_dir(dirs);
 
-    log.line(log::Level::detail, "Initializing shared memory...");
+    log.line(log::Level::detail, log::texts::initializing_shared_memory);
     int maximum = number_setting(ini, "Session", "Maximum");
     // The slots are sized once; at least one, so the segment exists, and
     // bounded, so a typing mistake cannot ask for gigabytes.
@@ -212,7 +213,7 @@ bool Engine::start_up(const StartOptions& options)
     auto status = slots ? StatusArea::create(status_segment_name()) : Result<StatusArea>(slots.error());
     if (!slots || !status) {
         int code = slots ? status.error().code : slots.error().code;
-        log.line(log::Level::error, "Could not create shared memory, error code %d", code);
+        log.line(log::Level::error, log::texts::no_shared_memory, code);
         m_slot_count = 0;
         tear_down(false);
         return false;
@@ -225,7 +226,7 @@ bool Engine::start_up(const StartOptions& options)
 
     start_templates(dirs);
 
-    log.line(log::Level::detail, "Loading LDAP DLL (WLDAP32.DLL)...");
+    log.line(log::Level::detail, log::texts::loading_directory_library);
     if (options.libraries == Libraries::load) {
         auto library = accounts::DirectoryLibrary::load();
         if (library) {
@@ -236,16 +237,16 @@ bool Engine::start_up(const StartOptions& options)
         }
     }
     if (!m_directory)
-        log.line(log::Level::error, "Could not load LDAP DLL!");
+        log.line(log::Level::error, log::texts::no_directory_library);
     // The spelling library is not built yet: the engine runs without
     // spelling, as it does when the library is missing.
-    log.line(log::Level::detail, "Loading SpellCheck DLL...");
+    log.line(log::Level::detail, log::texts::loading_spelling_library);
     if (!m_spelling_library_loaded)
-        log.line(log::Level::error, "Could not load SpellCheck DLL!");
+        log.line(log::Level::error, log::texts::no_spelling_library);
 
     m_mime_types = std::make_unique<mime_types::MimeTypeTable>();
     if (!m_mime_types->load(fs::path_nocase(dirs.base, "MimeTypes.cfg")))
-        log.line(log::Level::error, "Could not load MimeTypes.cfg!");
+        log.line(log::Level::error, log::texts::no_mime_types);
 
     (void)fs::touch_file(fs::path_nocase(dirs.base, "AddrBook.txt"));
     (void)fs::touch_file(fs::path_nocase(dirs.base, "Dictionary.txt"));
@@ -273,7 +274,7 @@ bool Engine::start_up(const StartOptions& options)
     m_handler = m_modules.handler;
     m_maintenance = std::make_unique<Maintenance>(*this, options.maintenance_period);
     if (!m_maintenance->start()) {
-        log.line(log::Level::error, "Could not start maintenance thread!");
+        log.line(log::Level::error, log::texts::no_maintenance_thread);
         m_maintenance.reset();
         // The log stays open for ShutDown, which releases the rest.
         return false;

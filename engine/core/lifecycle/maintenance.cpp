@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "common/log/log_texts.h"
 #include "common/text/strings.h"
 #include "engine/core/lifecycle/engine.h"
 
@@ -38,17 +39,17 @@ void Maintenance::stop()
 void Maintenance::run()
 {
     log::LogFile& log = *m_engine.m_log;
-    log.line(log::Level::lifecycle, "Maintenance thread starting...");
+    log.line(log::Level::lifecycle, log::texts::maintenance_starting);
     for (;;) {
         round();
         std::unique_lock lock(m_mutex);
         if (m_wake.wait_for(lock, m_period, [this] { return m_shutdown; })) {
-            log.line(log::Level::detail, "Maintenance thread received shutdown notice.");
+            log.line(log::Level::detail, log::texts::maintenance_notice_received);
             break;
         }
     }
     m_engine.m_running.store(false);
-    log.line(log::Level::lifecycle, "Maintenance thread exiting...");
+    log.line(log::Level::lifecycle, log::texts::maintenance_exiting);
 }
 
 void Maintenance::round()
@@ -63,7 +64,7 @@ void Maintenance::round()
 
     if (auto id = engine.m_status.pending_kill()) {
         std::string shown = text::without_controls(*id);
-        engine.m_log->line(log::Level::routine, "Deleting session %s.", shown.c_str());
+        engine.m_log->line(log::Level::routine, log::texts::deleting_session, shown.c_str());
         {
             log::RequestLog buffer(engine.m_log.get());
             engine.m_sessions->delete_by_id(*id, buffer);

@@ -4,6 +4,7 @@
 
 #include "common/ini/profile.h"
 #include "common/log/log_file.h"
+#include "common/log/log_texts.h"
 #include "common/platform/clock.h"
 #include "common/platform/files.h"
 #include "common/platform/time_format.h"
@@ -216,11 +217,11 @@ bool SessionTable::begin_deletion_locked(Session* session, log::Logger& log)
     const char* id = session->m_id.c_str();
     if (busy > 0) {
         if (attempts < stuck_attempts) {
-            log.line(log::Level::detail, "Could not delete session %s. (count = %d)", id, busy);
+            log.line(log::Level::detail, log::texts::session_busy, id, busy);
         } else if (attempts == stuck_attempts) {
             if (m_options.count_stuck)
                 m_options.count_stuck();
-            log.line(log::Level::error, "Could not delete session %s! (count = %d)", id, busy);
+            log.line(log::Level::error, log::texts::session_stuck, id, busy);
             // The user's next logon must not find this session by name.
             std::lock_guard identity(session->m_identity_mutex);
             session->m_user_name = text::bounded("*" + session->m_user_name + "*", accounts::max_user_name);
@@ -229,7 +230,7 @@ bool SessionTable::begin_deletion_locked(Session* session, log::Logger& log)
         }
         return false;
     }
-    log.line(log::Level::detail, "Trying to delete session %s... ", id);
+    log.line(log::Level::detail, log::texts::trying_to_delete_session, id);
     session->m_busy.fetch_add(1);
     session->m_deleting = true;
     return true;
@@ -240,10 +241,10 @@ void SessionTable::end_session(Session* session, log::RequestLog& log)
     {
         std::lock_guard request(session->request_lock());
         log.set_session(session->id());
-        log.line(log::Level::detail, "Expiring session %s...", session->id().c_str());
+        log.line(log::Level::detail, log::texts::expiring_session, session->id().c_str());
         if (session->user())
             tidy_mail(*session, log);
-        log.line(log::Level::notable, "Session expired");
+        log.line(log::Level::notable, log::texts::session_expired);
     }
     std::unique_ptr<Session> gone = remove(session);
     // Destroyed outside the table lock: deleting its directory and writing

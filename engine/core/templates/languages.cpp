@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "common/log/log_file.h"
+#include "common/log/log_texts.h"
 #include "common/platform/files.h"
 #include "common/text/strings.h"
 #include "engine/core/cgi/encoding.h"
@@ -250,7 +251,7 @@ LanguageCheck check_languages(std::string_view file, const std::vector<std::stri
 
 bool verify_languages(const std::string& template_dir, bool english_translation, log::Logger& log)
 {
-    log.line(log::Level::routine, "Verifying Languages.ini...");
+    log.line(log::Level::routine, log::texts::verifying_languages);
     std::string path = fs::path_nocase(template_dir, languages_file);
     auto file = fs::read_file(path, max_languages_size);
     if (!file) {
@@ -288,7 +289,7 @@ bool verify_languages(const std::string& template_dir, bool english_translation,
             log.line(log::Level::error, "Could not write %s: %s", backup.c_str(), saved.error().text.c_str());
             rewrite = false;
         } else {
-            log.line(log::Level::routine, "Updating Languages.ini...");
+            log.line(log::Level::routine, log::texts::updating_languages);
         }
     }
     for (const auto& line : check.missing)
@@ -298,7 +299,7 @@ bool verify_languages(const std::string& template_dir, bool english_translation,
         if (!written)
             log.line(log::Level::error, "Could not write %s: %s", path.c_str(), written.error().text.c_str());
         else
-            log.line(log::Level::routine, "Languages.ini finished updating.");
+            log.line(log::Level::routine, log::texts::languages_updated);
     }
     return true;
 }

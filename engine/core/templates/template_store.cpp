@@ -1,6 +1,7 @@
 #include "engine/core/templates/template_store.h"
 
 #include "common/log/log_file.h"
+#include "common/log/log_texts.h"
 #include "engine/core/cgi/streams.h"
 #include "engine/core/templates/expander.h"
 #include "engine/core/templates/template_files.h"
@@ -62,7 +63,7 @@ TemplateStore::TemplateStore(std::string template_dir) : m_template_dir(std::mov
 
 std::unique_ptr<TemplateSet> TemplateStore::load(const std::string& language, log::Logger& log) const
 {
-    log.line(log::Level::routine, "Loading templates for language %s", language.c_str());
+    log.line(log::Level::routine, log::texts::loading_templates, language.c_str());
     auto set =
         std::make_unique<TemplateSet>(language, LanguageTables::parse(read_languages_file(m_template_dir), language));
     for_each_template_file(m_template_dir, log, [&](const std::string& key, std::string& raw) { set->add(key, raw); });
@@ -123,7 +124,7 @@ const std::string* find_template(TemplateStore& store, const PageRequest& reques
     const std::string* text = store.set_for(request.language, log).find(key);
     if (!text) {
         std::string shown(name);
-        log.line(log::Level::error, "ERROR! Template %s (%s) doesn't exist.", shown.c_str(), key.c_str());
+        log.line(log::Level::error, log::texts::no_template, shown.c_str(), key.c_str());
     }
     return text;
 }
