@@ -69,6 +69,9 @@ constexpr std::array settings_table{
     number_key("PopClient", "Timeout", 30),
     number_key("PopClient", "RetrCutoff", 4096),
     yes_no_key("PopClient", "UseReceivedDate", false),
+    // A PEM file of CA certificates trusted for POP3 over TLS besides the
+    // system's store (an internal CA); empty: the system's store only.
+    text_key("PopClient", "CAFile", ""),
     text_key("UserDefaults", "Lang", "en"),
     text_key("UserDefaults", "Theme", "jsFrames"),
     text_key("UserDefaults", "Style", "Normal"),
