@@ -3,7 +3,9 @@
 namespace corvane::library {
 
 CompositionRoot::CompositionRoot(std::string config_path)
-    : m_dispatcher(std::make_shared<dispatch::Dispatcher>(dispatch::RequestSteps{
+    : m_server_deletion(config_path),
+      m_welcome(config_path),
+      m_dispatcher(std::make_shared<dispatch::Dispatcher>(dispatch::RequestSteps{
           .mailbox = m_mailbox,
           .list_order = m_list_order,
           .views = m_views,

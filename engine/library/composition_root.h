@@ -19,8 +19,10 @@
 
 #include "engine/core/dispatch/dispatcher.h"
 #include "engine/core/lifecycle/engine.h"
+#include "engine/features/mail_check/mail_check.h"
 #include "engine/features/mailbox_actions/mailbox_actions.h"
 #include "engine/features/not_available/not_available.h"
+#include "engine/features/welcome/welcome_message.h"
 
 namespace corvane::library {
 
@@ -39,13 +41,13 @@ private:
     not_available::ListOrder m_list_order;
     not_available::ViewHandlers m_views;
     not_available::ComposeWork m_compose;
-    not_available::MailCheck m_mail_check;
+    mail_check::MailCheck m_mail_check;
     not_available::ReadConfirmation m_read_confirmation;
     not_available::NewUserHandler m_new_user;
     not_available::TagValues m_tags;
     // What the start and the end of a session hand on.
-    not_available::ServerDeletion m_server_deletion;
-    not_available::WelcomeMessage m_welcome;
+    mail_check::ServerDeletion m_server_deletion;
+    welcome::WelcomeMessage m_welcome;
 
     // Made last and destroyed first: they use everything above.
     std::shared_ptr<dispatch::Dispatcher> m_dispatcher;

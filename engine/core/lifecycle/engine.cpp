@@ -319,6 +319,13 @@ void Engine::main_entry(int input_fd, int output_fd, const char* environment)
         m_requests_done.notify_all();
 }
 
+void Engine::count(StatusField field, std::int32_t amount)
+{
+    std::lock_guard status(m_status_mutex);
+    if (m_status.valid())
+        m_status.add(field, amount);
+}
+
 void Engine::get_status(void* out36)
 {
     if (!out36)

@@ -97,6 +97,10 @@ public:
     const std::string& config_path() const { return m_config_path; }
     bool running() const { return m_running.load(); }
 
+    // Adds to a counter of the status record (the mail sessions and their
+    // failures); nothing happens while the engine has no status record.
+    void count(StatusField field, std::int32_t amount = 1);
+
     // ---- while running -------------------------------------------------------
     const ini::Profile& settings() const { return *m_settings; }
     codec::PasswordCodec& codec() const { return *m_codec; }

@@ -21,6 +21,8 @@
 #include <string_view>
 #include <utility>
 
+#include "engine/transport/pop3/progress.h"
+
 namespace corvane::accounts {
 class UserRecord;
 }
@@ -96,6 +98,22 @@ public:
     // Guards the mail retrieval running for the session.
     std::mutex& session_lock() { return m_session_lock; }
 
+    // ---- any thread, under the session lock ------------------------------------
+    // The POP3 session running for this session, as its progress record: the
+    // mail check sets it while a POP3 session runs (and clears it after);
+    // the page other requests get meanwhile reads how far it has come. Null
+    // when no POP3 session runs.
+    void set_retrieval(std::shared_ptr<const pop3::Progress> progress)
+    {
+        std::lock_guard lock(m_session_lock);
+        m_retrieval = std::move(progress);
+    }
+    std::shared_ptr<const pop3::Progress> retrieval() const
+    {
+        std::lock_guard lock(m_session_lock);
+        return m_retrieval;
+    }
+
     int previous_view = view_list;
     int frame_view = 0;
     // Time of the last completed mail check.
@@ -145,7 +163,8 @@ private:
     bool m_deleting = false;  // the end of the session has begun: no new holders
 
     std::mutex m_request_lock;
-    std::mutex m_session_lock;
+    mutable std::mutex m_session_lock;
+    std::shared_ptr<const pop3::Progress> m_retrieval;
 
     std::optional<std::string> m_error_message;
     std::optional<std::string> m_status_message;

@@ -5,7 +5,6 @@
 #include "common/log/log_file.h"
 #include "engine/core/dispatch/request_context.h"
 #include "engine/core/dispatch/views.h"
-#include "engine/store/mailboxes/mailbox_list.h"
 
 namespace corvane::not_available {
 
@@ -60,21 +59,6 @@ void ComposeWork::rescue_draft(dispatch::RequestContext& request, std::string_vi
     say(request, "draft rescue");
 }
 
-void MailCheck::list_view(dispatch::RequestContext& request)
-{
-    say(request, "mail check");
-}
-
-void MailCheck::message_view(dispatch::RequestContext& request)
-{
-    say(request, "message fetch");
-}
-
-void MailCheck::status_check(dispatch::RequestContext& request)
-{
-    say(request, "mail check");
-}
-
 void ReadConfirmation::after_response(dispatch::RequestContext& request)
 {
     say(request, "read confirmation");
@@ -87,18 +71,6 @@ void NewUserHandler::run(dispatch::RequestContext& request)
 
 bool TagValues::expand(std::string_view, dispatch::RequestContext&, cgi::OutputStream&)
 {
-    return false;
-}
-
-void ServerDeletion::delete_waiting(store::UserMail&, const mailboxes::MailboxRecord& mailbox, log::Logger& log)
-{
-    log.line(log::Level::detail, "Not available yet: deleting the waiting messages of mailbox %s on its server",
-             mailbox.mailbox.c_str());
-}
-
-bool WelcomeMessage::place(accounts::UserRecord&, log::Logger& log)
-{
-    say(log, "welcome message");
     return false;
 }
 

@@ -8,9 +8,7 @@
 // no tag (the dispatcher then logs "Unable to expand").
 #pragma once
 
-#include "engine/core/accounts/server_deletion.h"
 #include "engine/core/dispatch/request_steps.h"
-#include "engine/core/sessions/session_table.h"
 
 namespace corvane::not_available {
 
@@ -33,13 +31,6 @@ public:
     void rescue_draft(dispatch::RequestContext& request, std::string_view user) override;
 };
 
-class MailCheck final : public dispatch::MailCheck {
-public:
-    void list_view(dispatch::RequestContext& request) override;
-    void message_view(dispatch::RequestContext& request) override;
-    void status_check(dispatch::RequestContext& request) override;
-};
-
 class ReadConfirmation final : public dispatch::ReadConfirmation {
 public:
     void after_response(dispatch::RequestContext& request) override;
@@ -53,16 +44,6 @@ public:
 class TagValues final : public dispatch::TagValues {
 public:
     bool expand(std::string_view tag, dispatch::RequestContext& request, cgi::OutputStream& out) override;
-};
-
-class ServerDeletion final : public accounts::ServerDeletion {
-public:
-    void delete_waiting(store::UserMail& mail, const mailboxes::MailboxRecord& mailbox, log::Logger& log) override;
-};
-
-class WelcomeMessage final : public sessions::WelcomeMessage {
-public:
-    bool place(accounts::UserRecord& user, log::Logger& log) override;
 };
 
 }  // namespace corvane::not_available
