@@ -19,6 +19,7 @@
 
 #include "engine/core/dispatch/dispatcher.h"
 #include "engine/core/lifecycle/engine.h"
+#include "engine/features/compose/compose_views.h"
 #include "engine/features/mail_check/mail_check.h"
 #include "engine/features/mailbox_actions/mailbox_actions.h"
 #include "engine/features/not_available/not_available.h"
@@ -40,7 +41,7 @@ private:
     mailbox_actions::MailboxActions m_mailbox;
     not_available::ListOrder m_list_order;
     not_available::ViewHandlers m_views;
-    not_available::ComposeWork m_compose;
+    compose::ComposeViews m_compose;
     mail_check::MailCheck m_mail_check;
     not_available::ReadConfirmation m_read_confirmation;
     not_available::NewUserHandler m_new_user;

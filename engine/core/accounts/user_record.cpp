@@ -123,6 +123,7 @@ Result<std::unique_ptr<UserRecord>> UserRecord::load(const AccountsContext& cont
     if (context.fixed_folders)
         fixed = context.fixed_folders(user->m_settings.language);
     user->m_mail.load_folders(fixed);
+    user->m_address_book.open(user->m_directory);
     return user;
 }
 

@@ -20,8 +20,11 @@
 // delete, hands the remaining ones to the ServerDeletion and writes the
 // index when it changed.
 //
-// What it deliberately does not do: the address book, the logon check, the
-// work on the servers (ServerDeletion plugs that in).
+// The personal address book (AddrBook.txt in the account directory) is
+// loaded with the record and belongs to it; whoever changes it saves it.
+//
+// What it deliberately does not do: the logon check, the work on the
+// servers (ServerDeletion plugs that in).
 //
 // Values from User.ini are treated as hostile: every text is bounded and
 // loses its control characters, and the language, theme and style, which
@@ -40,6 +43,7 @@
 #include "common/log/log_file.h"
 #include "common/platform/result.h"
 #include "engine/core/accounts/accounts_context.h"
+#include "engine/store/addrbook/address_book.h"
 #include "engine/store/mailboxes/mailbox_list.h"
 #include "engine/store/receiver/message_receiver.h"
 #include "engine/store/user_mail/user_mail.h"
@@ -126,6 +130,8 @@ public:
     // ---- the user's mail ---------------------------------------------------------
     store::UserMail& mail() { return m_mail; }
     const store::UserMail& mail() const { return m_mail; }
+    addrbook::AddressBook& address_book() { return m_address_book; }
+    const addrbook::AddressBook& address_book() const { return m_address_book; }
     // The default mailbox record as loading chose it: its full name and
     // e-mail address stand for the user in the shared session slots.
     const mailboxes::MailboxRecord& default_mailbox() const { return m_default_mailbox; }
@@ -191,6 +197,7 @@ private:
     std::string m_stored_password;
     std::string m_loaded_password;
     store::UserMail m_mail;
+    addrbook::AddressBook m_address_book;
     mailboxes::MailboxRecord m_default_mailbox;
     bool m_released = false;
 };

@@ -40,6 +40,8 @@ constexpr std::array settings_table{
     yes_no_key("General", "SendReadConfirmations", false),
     text_key("General", "GlobalAddrBookSortOrder", "Name"),
     yes_no_key("General", "VerboseSentConfirmation", false),
+    // Kilobytes a compose page may upload at once.
+    number_key("General", "MaxUploadSize", 65536),
     yes_no_key("UserLimits", "EnforceQuotas", false),
     number_key("UserLimits", "MaxMessages", 0),
     number_key("UserLimits", "MaxDirSize", 0),
@@ -66,6 +68,11 @@ constexpr std::array settings_table{
     number_key("SmtpClient", "Port", 25),
     text_key("SmtpClient", "HeloDomain", "Corvane"),
     yes_no_key("SmtpClient", "UseESMTP", true),
+    // "No", "STARTTLS", or "Yes" for TLS from the first byte (port 465).
+    text_key("SmtpClient", "TLS", "No"),
+    text_key("SmtpClient", "User", ""),
+    password_key("SmtpClient", "Password"),
+    text_key("SmtpClient", "CAFile", ""),
     number_key("PopClient", "Timeout", 30),
     number_key("PopClient", "RetrCutoff", 4096),
     yes_no_key("PopClient", "UseReceivedDate", false),
