@@ -1,24 +1,23 @@
-#include "engine/features/upload/compose_upload.h"
+#include "engine/features/compose/compose_upload.h"
 
 #include <memory>
 
 #include "common/platform/files.h"
 #include "engine/core/cgi/field_table.h"
 #include "engine/core/cgi/streams.h"
-#include "engine/features/compose/compose_directory.h"
 #include "engine/features/upload/form_upload.h"
 #include "engine/store/message_index/store_files.h"
 
-namespace corvane::upload {
+namespace corvane::compose {
 namespace {
 
 constexpr std::size_t kBlock = 64 * 1024;
 constexpr std::string_view kBodyPart = ".body.part";
 constexpr std::string_view kFilePart = ".upload.part";
 
-class ComposeSink final : public UploadSink {
+class ComposeSink final : public upload::UploadSink {
 public:
-    ComposeSink(const compose::ComposeDirectory& dir, cgi::FieldTable& fields, std::string boundary)
+    ComposeSink(const ComposeDirectory& dir, cgi::FieldTable& fields, std::string boundary)
         : m_dir(dir), m_fields(fields), m_boundary(std::move(boundary))
     {
     }
@@ -43,7 +42,7 @@ public:
 
     void file_begin(std::string_view file_name, std::string_view content_type) override
     {
-        m_name = compose::ComposeDirectory::attachment_name(file_name);
+        m_name = ComposeDirectory::attachment_name(file_name);
         m_fields.set("AttachName", m_name);
         m_fields.set("AttachType", content_type);
         m_fields.set("AttachBoundary", m_boundary);
@@ -114,7 +113,7 @@ private:
         return true;
     }
 
-    const compose::ComposeDirectory& m_dir;
+    const ComposeDirectory& m_dir;
     cgi::FieldTable& m_fields;
     std::string m_boundary;
     store::OutputFile m_body;
@@ -129,10 +128,10 @@ private:
 }  // namespace
 
 UploadReport receive_upload(cgi::InputStream& in, std::string_view content_type, std::uint64_t content_length,
-                            std::uint64_t limit, const compose::ComposeDirectory& dir, cgi::FieldTable& fields)
+                            std::uint64_t limit, const ComposeDirectory& dir, cgi::FieldTable& fields)
 {
     UploadReport report;
-    const auto boundary = form_boundary(content_type);
+    const auto boundary = upload::form_boundary(content_type);
     if (!boundary)
         return report;
     if (content_length > limit) {
@@ -140,7 +139,7 @@ UploadReport receive_upload(cgi::InputStream& in, std::string_view content_type,
         return report;
     }
     ComposeSink sink(dir, fields, *boundary);
-    FormUploadParser parser(*boundary, sink);
+    upload::FormUploadParser parser(*boundary, sink);
     auto block = std::make_unique<char[]>(kBlock);
     while (!parser.done()) {
         const std::size_t n = in.read(block.get(), kBlock);
@@ -152,4 +151,4 @@ UploadReport receive_upload(cgi::InputStream& in, std::string_view content_type,
     return sink.report();
 }
 
-}  // namespace corvane::upload
+}  // namespace corvane::compose

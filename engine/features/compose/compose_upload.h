@@ -17,15 +17,13 @@
 #include <string>
 #include <string_view>
 
+#include "engine/features/compose/compose_directory.h"
+
 namespace corvane::cgi {
 class FieldTable;
 class InputStream;
 }  // namespace corvane::cgi
 namespace corvane::compose {
-class ComposeDirectory;
-}
-
-namespace corvane::upload {
 
 enum class UploadOutcome {
     not_multipart,  // not multipart/form-data (or no usable boundary): nothing read
@@ -44,6 +42,6 @@ struct UploadReport {
 // Reads the body of content_length bytes (the caller has the request's
 // CONTENT_TYPE and CONTENT_LENGTH) in blocks from in.
 UploadReport receive_upload(cgi::InputStream& in, std::string_view content_type, std::uint64_t content_length,
-                            std::uint64_t limit, const compose::ComposeDirectory& dir, cgi::FieldTable& fields);
+                            std::uint64_t limit, const ComposeDirectory& dir, cgi::FieldTable& fields);
 
-}  // namespace corvane::upload
+}  // namespace corvane::compose

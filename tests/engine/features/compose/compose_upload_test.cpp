@@ -1,4 +1,4 @@
-#include "engine/features/upload/compose_upload.h"
+#include "engine/features/compose/compose_upload.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 #include "engine/features/compose/compose_directory.h"
 #include "tests/support/temp_dir.h"
 
-namespace corvane::upload {
+namespace corvane::compose {
 namespace {
 
 std::string read_all(const std::string& path)
@@ -50,7 +50,7 @@ protected:
     }
 
     testing::TempDir tmp;
-    compose::ComposeDirectory dir{tmp / "compose"};
+    ComposeDirectory dir{tmp / "compose"};
     cgi::FieldTable fields;
     cgi::InputStream in;
 };
@@ -140,4 +140,4 @@ TEST_F(ComposeUploadTest, FileNamesNeverLeaveOrOverwriteTheComposeFiles)
 }
 
 }  // namespace
-}  // namespace corvane::upload
+}  // namespace corvane::compose
