@@ -6,7 +6,12 @@
 //   - buttons and links with data-confirm ask first;
 //   - elements with data-autosubmit submit their form when changed;
 //   - navigation links (data-nav) mark the one last followed;
-//   - a page with data-list-refresh (seconds) reloads the list by itself.
+//   - a page with data-list-refresh (seconds) reloads the list by itself;
+//   - check boxes with data-checked="1" start ticked, and selects with
+//     data-selected start on that option (tags write "1" and values, not
+//     HTML attributes);
+//   - a form with data-upload-progress sends its file with a progress bar
+//     and shows the page the server answers with.
 // Pages keep no inline script (the content security policy forbids it);
 // they load this file with <script src defer>.
 (function () {
@@ -61,6 +66,43 @@
     link.addEventListener('click', function () {
       each('a[data-nav][aria-current]', function (other) { other.removeAttribute('aria-current'); });
       link.setAttribute('aria-current', 'page');
+    });
+  });
+
+  each('input[type="checkbox"][data-checked]', function (box) {
+    if (box.getAttribute('data-checked') === '1') box.checked = true;
+  });
+
+  each('select[data-selected]', function (select) {
+    var wanted = (select.getAttribute('data-selected') || '').toLowerCase();
+    Array.prototype.forEach.call(select.options, function (option) {
+      if (option.value.toLowerCase() === wanted) option.selected = true;
+    });
+  });
+
+  each('form[data-upload-progress]', function (form) {
+    var bar = form.querySelector('progress');
+    if (!bar || !window.XMLHttpRequest || !window.FormData) return;
+    form.addEventListener('submit', function (event) {
+      var data = new FormData(form);
+      if (event.submitter && event.submitter.name) data.append(event.submitter.name, event.submitter.value);
+      var request = new XMLHttpRequest();
+      request.open('POST', form.action);
+      request.upload.addEventListener('progress', function (e) {
+        if (e.lengthComputable) bar.value = Math.round(e.loaded * 100 / e.total);
+      });
+      request.addEventListener('load', function () {
+        // The answer is the next page, as after an ordinary post.
+        document.open();
+        document.write(request.responseText);
+        document.close();
+      });
+      request.addEventListener('error', function () { form.submit(); });
+      bar.hidden = false;
+      bar.value = 0;
+      Array.prototype.forEach.call(form.querySelectorAll('button'), function (b) { b.disabled = true; });
+      request.send(data);
+      event.preventDefault();
     });
   });
 

@@ -37,7 +37,7 @@ constexpr std::size_t confirmation_cut = 53;
 // Messages of this module that the numbered strings lack, translated like
 // the texts of the templates.
 constexpr std::string_view text_upload_too_large =
-    "The file is larger than the upload limit of %s MB and was not attached.";
+    "The file is larger than the upload limit of %s and was not attached.";
 constexpr std::string_view text_upload_incomplete =
     "The upload did not arrive whole, so it was not kept. Please try again.";
 constexpr std::string_view text_draft_not_saved = "The draft could not be saved.";
@@ -316,8 +316,9 @@ void ComposeViews::receive_upload(RequestContext& request)
     case UploadOutcome::too_large:
         request.log().line(log::Level::notable, "Upload of %llu bytes refused: the limit is %lld KB",
                            static_cast<unsigned long long>(length), static_cast<long long>(limit_kb));
-        request.set_error_message(text::replace_all(translated(request, text_upload_too_large), "%s",
-                                                    std::to_string((limit_kb + 1023) / 1024)));
+        request.set_error_message(text::replace_all(
+            translated(request, text_upload_too_large), "%s",
+            limit_kb % 1024 == 0 ? std::to_string(limit_kb / 1024) + " MB" : std::to_string(limit_kb) + " KB"));
         break;
     case UploadOutcome::incomplete:
         request.log().message(log::Level::notable, "An upload ended before its end; the part was not kept");

@@ -209,17 +209,17 @@ TEST_F(SessionGuard, DraftOfAnEndedSessionOnlyFromItsOwnBrowser)
     EXPECT_NE(stranger.body.find(text_expired), std::string::npos);
     EXPECT_TRUE(
         host->log_contains("Draft for user alice not saved: the request does not come from that user's session"));
-    EXPECT_FALSE(host->log_contains("Not available yet: draft rescue"));
+    EXPECT_FALSE(host->log_contains("Saving draft for user"));
     post("View=Compose&ComposeUser=bob&Body=Dear+Bob&Session=" + session.id, "", session.key_cookie);
-    EXPECT_FALSE(host->log_contains("Not available yet: draft rescue"));
+    EXPECT_FALSE(host->log_contains("Saving draft for user"));
     // Cancelled or empty texts are not rescued at all.
     post(form + "&Cancel=1", "", session.key_cookie);
     post("View=Compose&ComposeUser=alice&Body=+%0D%0A&Session=" + session.id, "", session.key_cookie);
-    EXPECT_FALSE(host->log_contains("Not available yet: draft rescue"));
+    EXPECT_FALSE(host->log_contains("Saving draft for user"));
 
     auto owner = post(form, "", session.key_cookie);
     EXPECT_NE(owner.body.find(text_expired), std::string::npos);
-    EXPECT_TRUE(host->log_contains("Not available yet: draft rescue"));
+    EXPECT_TRUE(host->log_contains("Saving draft for user alice"));
 }
 
 }  // namespace
