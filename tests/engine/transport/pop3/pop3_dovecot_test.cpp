@@ -243,6 +243,33 @@ TEST_F(Pop3DovecotTest, LocallyDeletedMessagesLeaveTheServerOnlyWhenDeletionRuns
     EXPECT_FALSE(idle.has("POP3 Connecting"));
 }
 
+TEST_F(Pop3DovecotTest, DemoMailboxArrivesWithItsSubjectsDecoded)
+{
+    // The quick start's demo mailbox, as its generator writes it.
+    testing::TempDir demo;
+    std::string command = "/usr/bin/python3 '" CORVANE_SOURCE_DIR "/scripts/demo/make-demo-mail' '" + demo.path() +
+                          "/Maildir' >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    auto files = platform::list_directory(demo.path() + "/Maildir/cur");
+    ASSERT_TRUE(files.ok());
+    ASSERT_GE(files->size(), 24u);
+    for (const auto& file : *files)
+        server->deliver(account, *platform::read_file(demo.path() + "/Maildir/cur/" + file.name));
+    UserStore store;
+    CaptureLog log;
+    ASSERT_TRUE(fetch(store, mailbox(), settings(0), log)) << log.all();
+    ASSERT_EQ(store.entries().size(), files->size());
+    std::string subjects;
+    for (auto* entry : store.entries()) {
+        EXPECT_TRUE(entry->has(store::flags::downloaded)) << entry->subject;
+        subjects += entry->subject + "\n";
+    }
+    for (const char* want :
+         {"Grüße aus München", "Réunion de l'équipe à 14 h", "Отчёт за май", "会議の議事録", "周末计划", "Καλημέρα",
+          "Café ☕ and emoji 🎉 in UTF-8", "Smart “quotes” – in windows-1252", "Re: Release date"})
+        EXPECT_NE(subjects.find(want), std::string::npos) << want << " not in\n" << subjects;
+}
+
 TEST_F(Pop3DovecotTest, TlsFromTheFirstByteAndStlsAreVerified)
 {
     server->deliver(account, sample_message("secure", 400));
