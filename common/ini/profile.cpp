@@ -124,7 +124,19 @@ private:
     std::list<std::string> m_order;  // most recently stored first
 };
 
+thread_local ReadScope* t_scope = nullptr;
+
 }  // namespace
+
+ReadScope::ReadScope(std::string path) : m_path(std::move(path)), m_outer(t_scope)
+{
+    t_scope = this;
+}
+
+ReadScope::~ReadScope()
+{
+    t_scope = m_outer;
+}
 
 bool is_yes(std::string_view value)
 {
@@ -141,6 +153,13 @@ void clear_cache()
 
 std::shared_ptr<const Document> Profile::snapshot() const
 {
+    for (ReadScope* scope = t_scope; scope; scope = scope->m_outer) {
+        if (scope->m_path == m_path) {
+            if (!scope->m_document)
+                scope->m_document = Cache::instance().load(m_path);
+            return scope->m_document;
+        }
+    }
     return Cache::instance().load(m_path);
 }
 
@@ -215,7 +234,12 @@ bool Profile::update(const std::function<bool(Document&)>& edit) const
     auto written = fs::write_file_atomic(m_path, data, 0600, fs::Durability::flush, &fd);
     if (!written)
         return false;
-    Cache::instance().store(m_path, std::move(fd), std::make_shared<const Document>(std::move(changed)));
+    auto document = std::make_shared<const Document>(std::move(changed));
+    for (ReadScope* scope = t_scope; scope; scope = scope->m_outer) {
+        if (scope->m_path == m_path)
+            scope->m_document = document;
+    }
+    Cache::instance().store(m_path, std::move(fd), std::move(document));
     return true;
 }
 

@@ -80,4 +80,24 @@ inline const char* yes_no_text(bool value)
 // Drops every cached file (tests; a process that wants to free memory).
 void clear_cache();
 
+// While a ReadScope lives, every read of its file on this thread uses the
+// snapshot taken by the first of them, instead of checking the file on disk
+// again for each key: one check per request is enough to see a change an
+// administrator made, and a request that reads twenty settings should not
+// cost twenty stats. A write through any Profile on this thread is seen at
+// once; a change by another thread or process is seen by the next scope.
+class ReadScope {
+public:
+    explicit ReadScope(std::string path);
+    ~ReadScope();
+    ReadScope(const ReadScope&) = delete;
+    ReadScope& operator=(const ReadScope&) = delete;
+
+private:
+    friend class Profile;
+    std::string m_path;
+    std::shared_ptr<const Document> m_document;
+    ReadScope* m_outer;
+};
+
 }  // namespace corvane::ini

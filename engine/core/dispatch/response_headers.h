@@ -1,9 +1,11 @@
 // The header lines of engine responses and the cookies they set.
 //
-// Every response the engine writes carries the two lines of
+// Every response the engine writes carries the lines of
 // security_header_lines among its header lines: browsers must not guess
-// another type for a page or an attachment, and must not hand the URL,
-// which holds the session id, to other sites.
+// another type for a page or an attachment, must not hand the URL, which
+// holds the session id, to other sites, must not show a page inside another
+// site's frame (clickjacking), and must not keep a page with session links
+// on disk or in a shared cache.
 //
 // Cookies: "User" and "Lang" remember the last logon name and language
 // for a year (path "/"); the key cookie ties a browser session to the
@@ -20,8 +22,10 @@
 namespace corvane::dispatch {
 
 inline constexpr std::string_view security_header_lines =
-    "X-Content-Type-Options: nosniff\r\nReferrer-Policy: no-referrer\r\n";
-// The frame set and the options page may be cached; every other page not.
+    "X-Content-Type-Options: nosniff\r\nReferrer-Policy: no-referrer\r\nX-Frame-Options: SAMEORIGIN\r\n"
+    "Cache-Control: no-store\r\n";
+// The frame set and the options page go without Expires and Pragma (the
+// Cache-Control line above still keeps them out of every cache).
 inline constexpr std::string_view cached_page_header = "Content-type: text/html\r\n\r\n";
 inline constexpr std::string_view page_header = "Content-type: text/html\r\nExpires: 0\r\nPragma: no-cache\r\n\r\n";
 inline constexpr std::string_view plain_text_header =

@@ -308,6 +308,8 @@ void Engine::main_entry(int input_fd, int output_fd, const char* environment)
     }
     if (m_running.load() && m_handler) {
         try {
+            // Corvane.ini is checked on disk once per request, not per key.
+            ini::ReadScope settings_once(m_settings->path());
             Request request{*this, std::move(input), std::move(output), Environment(environment)};
             m_handler->handle(request);
         } catch (...) {

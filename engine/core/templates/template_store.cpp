@@ -97,6 +97,16 @@ const TemplateSet& TemplateStore::set_for(std::string_view language, log::Logger
     return *m_sets.back();
 }
 
+const std::string& TemplateStore::language_options() const
+{
+    std::call_once(m_options_once, [this] {
+        cgi::StringOutputStream out;
+        write_language_options(m_template_dir, out);
+        m_language_options = out.take();
+    });
+    return m_language_options;
+}
+
 std::size_t TemplateStore::loaded_sets() const
 {
     std::lock_guard lock(m_mutex);

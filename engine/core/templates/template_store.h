@@ -87,6 +87,9 @@ public:
     }
     // Sets loaded so far (tests, monitoring).
     std::size_t loaded_sets() const;
+    // The language choice list (write_language_options), made from
+    // Languages.ini once, like the sets: the logon page shows it every time.
+    const std::string& language_options() const;
 
 private:
     std::unique_ptr<TemplateSet> load(const std::string& language, log::Logger& log) const;
@@ -96,6 +99,8 @@ private:
     bool m_sections_read = false;
     std::vector<std::string> m_sections;  // of Languages.ini, read with the first set
     std::vector<std::unique_ptr<TemplateSet>> m_sets;
+    mutable std::once_flag m_options_once;
+    mutable std::string m_language_options;
 };
 
 // What a page lookup needs to know about the request.

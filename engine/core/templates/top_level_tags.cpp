@@ -22,7 +22,7 @@ bool TopLevelTags::expand_known(std::string_view tag, cgi::OutputStream& out)
     } else if (tag == "LANG") {
         cgi::escape_html(m_request.language(), out);
     } else if (tag == "LANGOPTIONS") {
-        write_language_options(m_store.template_dir(), out);
+        out.write(m_store.language_options());
     } else if (tag == "STATUSMESG") {
         cgi::escape_html_formatted(m_request.take_status_message(), out);
     } else if (tag == "USER") {

@@ -194,3 +194,33 @@ TEST(IniProfile, HostileFilesReadAsDefaults)
     EXPECT_GT(fs::file_size(tmp / "huge.ini"), 17u << 20);
     EXPECT_FALSE(Profile(tmp / "no/such/dir/x.ini").write_text("A", "b", "v"));
 }
+
+TEST(IniProfile, AReadScopeChecksItsFileOnceAndSeesItsOwnWrites)
+{
+    TempDir tmp;
+    ASSERT_TRUE(fs::write_file_atomic(tmp / "Corvane.ini", "[A]\nk=1\n").ok());
+    ASSERT_TRUE(fs::write_file_atomic(tmp / "User.ini", "[U]\nk=1\n").ok());
+    Profile ini(tmp / "Corvane.ini");
+    Profile other(tmp / "User.ini");
+    {
+        corvane::ini::ReadScope scope(ini.path());
+        EXPECT_EQ(ini.number("A", "k", 0), 1);
+        // Another process replaces the file: this scope keeps what it read.
+        ASSERT_TRUE(fs::write_file_atomic(tmp / "Corvane.ini", "[A]\nk=2\n").ok());
+        ASSERT_TRUE(fs::write_file_atomic(tmp / "User.ini", "[U]\nk=2\n").ok());
+        EXPECT_EQ(ini.number("A", "k", 0), 1);
+        EXPECT_EQ(Profile(ini.path()).number("A", "k", 0), 1) << "any Profile of the same file";
+        EXPECT_EQ(other.number("U", "k", 0), 2) << "other files are checked as always";
+        // Our own write is seen at once, on top of the file as it now is.
+        ASSERT_TRUE(ini.write_number("A", "w", 5));
+        EXPECT_EQ(ini.number("A", "w", 0), 5);
+        EXPECT_EQ(ini.number("A", "k", 0), 2);
+        // Another thread has no scope: it sees the disk.
+        int seen = 0;
+        std::thread([&] { seen = Profile(ini.path()).number("A", "w", 0); }).join();
+        EXPECT_EQ(seen, 5);
+        ASSERT_TRUE(fs::write_file_atomic(tmp / "Corvane.ini", "[A]\nk=3\n").ok());
+        EXPECT_EQ(ini.number("A", "k", 0), 2);
+    }
+    EXPECT_EQ(ini.number("A", "k", 0), 3);
+}

@@ -25,6 +25,8 @@ void expect_engine_headers(const EngineResponse& response)
     EXPECT_TRUE(response.header_complete) << response.raw.substr(0, 300);
     EXPECT_TRUE(has_header(response, "X-Content-Type-Options: nosniff"));
     EXPECT_TRUE(has_header(response, "Referrer-Policy: no-referrer"));
+    EXPECT_TRUE(has_header(response, "X-Frame-Options: SAMEORIGIN"));
+    EXPECT_TRUE(has_header(response, "Cache-Control: no-store"));
 }
 
 TEST_F(LogonFlow, WithoutSessionOrUserTheLogonPageHasNoMessage)
