@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/platform/io.h"
 #include "common/platform/result.h"
 #include "common/platform/unique_fd.h"
 
@@ -31,18 +32,6 @@ bool is_bind_address(std::string_view text);
 // port chosen by the system; otherwise every address the name resolves to
 // is tried in order. timeout_ms bounds the whole attempt (below 1: 30 s).
 Result<UniqueFd> connect_tcp(std::string_view host, int port, std::string_view bind_address, int timeout_ms);
-
-enum class IoStatus {
-    ok,           // bytes moved (bytes > 0)
-    would_block,  // nothing now; wait for readiness
-    closed,       // the peer closed its sending side (reads only)
-    failed,       // error holds the errno value
-};
-struct IoResult {
-    IoStatus status = IoStatus::ok;
-    std::size_t bytes = 0;
-    int error = 0;
-};
 
 // One recv() of at most room bytes; interrupted calls are repeated.
 IoResult receive_some(int fd, char* buffer, std::size_t room);

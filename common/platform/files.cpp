@@ -132,6 +132,52 @@ Result<void> write_all(int fd, std::string_view data)
     return {};
 }
 
+Result<UniqueFd> create_unnamed_file(const std::string& dir, std::string_view prefix)
+{
+    std::string pattern = join_path(dir, std::string(prefix) + "XXXXXX");
+    UniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (!fd)
+        return os_error("mkostemp", pattern);
+    ::unlink(pattern.c_str());
+    return fd;
+}
+
+Result<void> rewind_file(int fd)
+{
+    if (::lseek(fd, 0, SEEK_SET) != 0)
+        return os_error("lseek");
+    return {};
+}
+
+Result<OpenFile> open_regular_file(const std::string& path)
+{
+    OpenFile file;
+    file.fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!file.fd)
+        return os_error("open", path);
+    struct stat st {};
+    if (::fstat(file.fd.get(), &st) != 0)
+        return os_error("fstat", path);
+    if (!S_ISREG(st.st_mode))
+        return os_error_code(S_ISDIR(st.st_mode) ? EISDIR : ENODEV, "open", path);
+    file.size = static_cast<std::uint64_t>(st.st_size);
+    file.modified = st.st_mtime;
+    return file;
+}
+
+std::string current_directory()
+{
+    char cwd[4096];
+    return ::getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string();
+}
+
+std::string absolute_path(std::string_view path)
+{
+    if (!path.empty() && path.front() == '/')
+        return std::string(path);
+    return join_path(current_directory(), path);
+}
+
 // ---- paths -----------------------------------------------------------------
 
 std::string join_path(std::string_view dir, std::string_view name)

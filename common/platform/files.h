@@ -122,6 +122,27 @@ Result<void> touch_file(const std::string& path, unsigned mode = 0644);
 // Appends data to a file, creating it when missing.
 Result<void> append_file(const std::string& path, std::string_view data, unsigned mode = 0644);
 
+// A new file in dir, open for reading and writing, whose name (prefix plus
+// random letters) is removed at once: it goes when its last descriptor
+// closes, so nothing is left behind by a crash.
+Result<UniqueFd> create_unnamed_file(const std::string& dir, std::string_view prefix);
+// Moves the file position back to the start.
+Result<void> rewind_file(int fd);
+
+// A regular file opened for reading (without blocking on odd files), with
+// what its header needs. A directory or device is refused with EISDIR or
+// ENODEV, so that nobody is served the inside of one.
+struct OpenFile {
+    UniqueFd fd;
+    std::uint64_t size = 0;
+    std::time_t modified = 0;
+};
+Result<OpenFile> open_regular_file(const std::string& path);
+
+// The current directory ("" when unknown), and path made absolute against it.
+std::string current_directory();
+std::string absolute_path(std::string_view path);
+
 // ---- locking ---------------------------------------------------------------
 
 // An exclusive advisory lock on a directory, held across processes (flock on
