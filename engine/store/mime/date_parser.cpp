@@ -1,8 +1,6 @@
 #include "engine/store/mime/date_parser.h"
 
-#include <array>
-#include <cstdlib>
-
+#include "common/text/dates.h"
 #include "common/text/strings.h"
 
 namespace corvane::mime {
@@ -51,49 +49,6 @@ bool next_number(std::string_view s, std::size_t& i, Number& n)
     return true;
 }
 
-int month_of(std::string_view word)
-{
-    static constexpr std::array<std::string_view, 12> kMonths = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                                                 "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-    if (word.size() < 3)
-        return 0;
-    for (std::size_t m = 0; m < kMonths.size(); ++m) {
-        if (text::iequals(word.substr(0, 3), kMonths[m]))
-            return static_cast<int>(m) + 1;
-    }
-    return 0;
-}
-
-// The zone as a signed hhmm number.
-int zone_of(std::string_view word)
-{
-    if (word.empty())
-        return 0;
-    std::size_t i = 0;
-    bool negative = false;
-    if (word[0] == '+' || word[0] == '-') {
-        negative = word[0] == '-';
-        i = 1;
-    }
-    if (i < word.size() && is_digit(word[i])) {
-        Number n = read_number(word, i);
-        if (n.value > 2359 || n.value % 100 > 59)
-            return 0;
-        return static_cast<int>(negative ? -n.value : n.value);
-    }
-    struct Named {
-        std::string_view name;
-        int zone;
-    };
-    static constexpr std::array<Named, 8> kZones = {Named{"EDT", -400}, {"EST", -500}, {"CDT", -500}, {"CST", -600},
-                                                    {"MDT", -600},      {"MST", -700}, {"PDT", -700}, {"PST", -800}};
-    for (const auto& z : kZones) {
-        if (text::iequals(word, z.name))
-            return z.zone;
-    }
-    return 0;
-}
-
 }  // namespace
 
 std::int64_t days_from_civil(std::int64_t year, int month, int day)
@@ -120,7 +75,7 @@ std::int64_t parse_date(std::string_view s)
     std::size_t word_start = i;
     while (i < s.size() && !is_blank(s[i]) && s[i] != '-')
         ++i;
-    int month = month_of(s.substr(word_start, i - word_start));
+    int month = text::month_number(s.substr(word_start, i - word_start));
 
     Number year;
     if (!next_number(s, i, year))
@@ -156,7 +111,7 @@ std::int64_t parse_date(std::string_view s)
     std::size_t zone_start = i;
     while (i < s.size() && !is_blank(s[i]) && i - zone_start < kMaxZoneWord)
         ++i;
-    int zone = zone_of(s.substr(zone_start, i - zone_start));
+    int zone = text::zone_offset(s.substr(zone_start, i - zone_start));
 
     if (month == 0)
         return 0;
