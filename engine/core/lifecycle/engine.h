@@ -30,6 +30,7 @@
 #include "common/codec/password_codec.h"
 #include "common/ini/profile.h"
 #include "common/log/log_file.h"
+#include "common/mime_types/mime_type_table.h"
 #include "common/platform/shared_memory.h"
 #include "engine/core/accounts/accounts_context.h"
 #include "engine/core/accounts/directory_library.h"
@@ -37,7 +38,6 @@
 #include "engine/core/lifecycle/status.h"
 #include "engine/core/sessions/session_table.h"
 #include "engine/core/templates/template_store.h"
-#include "engine/store/mime_types/mime_type_table.h"
 
 namespace corvane::accounts {
 class ServerDeletion;

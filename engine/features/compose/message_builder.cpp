@@ -13,7 +13,7 @@
 #include "engine/features/compose/iso2022jp.h"
 #include "engine/store/addrbook/address_list.h"
 #include "engine/store/message_index/store_files.h"
-#include "engine/store/mime_types/mime_type_table.h"
+#include "common/mime_types/mime_type_table.h"
 
 namespace corvane::compose {
 namespace {

@@ -27,12 +27,12 @@
 #include <string_view>
 #include <vector>
 
+#include "common/mime_types/mime_type_table.h"
 #include "engine/store/filters/filter_set.h"
 #include "engine/store/message_index/folder_list.h"
 #include "engine/store/message_index/message_index.h"
 #include "engine/store/message_index/store_files.h"
 #include "engine/store/mime/header_list.h"
-#include "engine/store/mime_types/mime_type_table.h"
 
 namespace corvane::receiver {
 

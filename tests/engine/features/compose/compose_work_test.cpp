@@ -11,7 +11,7 @@
 #include "engine/store/addrbook/address_book.h"
 #include "engine/store/message_index/folder_list.h"
 #include "engine/store/message_index/message_index.h"
-#include "engine/store/mime_types/mime_type_table.h"
+#include "common/mime_types/mime_type_table.h"
 #include "tests/support/temp_dir.h"
 
 namespace corvane::compose {

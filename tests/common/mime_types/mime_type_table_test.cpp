@@ -1,4 +1,4 @@
-#include "engine/store/mime_types/mime_type_table.h"
+#include "common/mime_types/mime_type_table.h"
 
 #include <gtest/gtest.h>
 

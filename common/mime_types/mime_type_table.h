@@ -1,5 +1,6 @@
 // The MIME type table: which content type a file extension stands for, and
-// which extension names a file of a given content type.
+// which extension names a file of a given content type. The web server
+// types its static files with it, the mail store its attachments.
 //
 // Loaded once from MimeTypes.cfg and only read afterwards, so lookups need no
 // lock. The file has one content type per line followed by the extensions
@@ -15,7 +16,8 @@
 // times, its first registration counts.
 //
 // What it does not do: no guessing from file contents, no wildcards, and no
-// "most recently used first" order (the web server keeps its own table).
+// "most recently used first" order (a repeated extension always gives its
+// first type, whatever was looked up before).
 #pragma once
 
 #include <cstddef>
