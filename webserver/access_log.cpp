@@ -1,23 +1,22 @@
 #include "webserver/access_log.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 
 #include "common/platform/files.h"
+#include "common/platform/io.h"
 #include "common/platform/time_format.h"
 #include "common/text/strings.h"
 
 namespace corvane::webserver {
 
+namespace fs = corvane::platform;
+
 namespace {
 
-int open_append(const std::string& path)
+fs::UniqueFd open_append(const std::string& path)
 {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
+    auto fd = fs::open_for_appending(path, 0640);
+    return fd ? std::move(*fd) : fs::UniqueFd();
 }
 
 }  // namespace
@@ -26,7 +25,7 @@ bool AccessLog::open(std::string path)
 {
     std::lock_guard lock(m_mutex);
     m_path = std::move(path);
-    m_fd.reset(open_append(m_path));
+    m_fd = open_append(m_path);
     return m_fd.valid();
 }
 
@@ -47,15 +46,7 @@ void AccessLog::write(std::string_view line)
     std::lock_guard lock(m_mutex);
     if (!m_fd)
         return;
-    while (!line.empty()) {
-        ssize_t n = ::write(m_fd.get(), line.data(), line.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return;  // a full disk loses the line
-        }
-        line.remove_prefix(static_cast<std::size_t>(n));
-    }
+    (void)fs::write_all(m_fd.get(), line);  // a full disk loses the line
 }
 
 std::string AccessLog::aside_path(const std::string& path)
@@ -72,16 +63,16 @@ bool AccessLog::rotate_if_larger(std::int64_t max_kb)
     std::lock_guard lock(m_mutex);
     if (max_kb <= 0 || !m_fd)
         return false;
-    struct stat st {};
-    if (::fstat(m_fd.get(), &st) != 0 || st.st_size < max_kb * 1024)
+    auto size = fs::size_of(m_fd.get());
+    if (!size || *size < static_cast<std::uint64_t>(max_kb) * 1024)
         return false;
     m_fd.reset();
     std::string aside = aside_path(m_path);
-    ::unlink(aside.c_str());
+    (void)fs::remove_file(aside);
     // A failed rename leaves the large file in place; it is appended to and
     // tried again on the next tick.
-    (void)::rename(m_path.c_str(), aside.c_str());
-    m_fd.reset(open_append(m_path));
+    (void)fs::rename_file(m_path, aside);
+    m_fd = open_append(m_path);
     return true;
 }
 

@@ -1,24 +1,18 @@
 #include "webserver/http_connection.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 
 #include "common/platform/clock.h"
 #include "common/platform/files.h"
+#include "common/platform/poller.h"
+#include "common/text/secrets.h"
 #include "common/text/strings.h"
 #include "webserver/cgi_environment.h"
 #include "webserver/credentials.h"
 #include "webserver/http_response.h"
+#include "webserver/static_files.h"
 
 extern char** environ;
 
@@ -30,7 +24,16 @@ namespace {
 
 std::atomic<int> connection_counter{0};
 
-constexpr std::uint32_t loopback = 0x7f000001;  // 127.0.0.1, host order
+// CGI output and request bodies move in pieces of this size; the output of
+// a CGI is read again only when less than this waits for the client.
+constexpr std::size_t chunk = 64 * 1024;
+// After an answer given before its body was read, what the client still
+// sends is read (and dropped) this long, so that closing does not reset
+// the connection under the answer.
+constexpr auto linger_time = std::chrono::seconds(2);
+constexpr std::size_t linger_bytes = 1u << 20;
+// How long a request may wait for a CGI slot, whatever ConnectionTimeout says.
+constexpr auto queue_timeout = std::chrono::minutes(5);
 
 // Text from the request is written into the log only without control
 // characters, so that a request cannot forge log lines.
@@ -39,487 +42,270 @@ std::string safe(std::string_view s)
     return text::without_controls(s);
 }
 
-std::string extension_of_file(const std::string& path)
+bool peer_gone(int error)
 {
-    std::string name = fs::file_name_of(path);
-    auto dot = name.rfind('.');
-    return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    return error == EPIPE || error == ECONNRESET;
 }
 
 }  // namespace
 
-std::string dotted(std::uint32_t address)
-{
-    char text_address[INET_ADDRSTRLEN] = "";
-    in_addr a{};
-    a.s_addr = address;
-    ::inet_ntop(AF_INET, &a, text_address, sizeof text_address);
-    return text_address;
-}
-
-// ---- EventSocket ----------------------------------------------------------------
-
-EventSocket::EventSocket(fs::UniqueFd socket, std::uint32_t peer_address)
-    : m_socket(std::move(socket)), m_peer(peer_address)
-{
-}
-
-void EventSocket::set_output(const std::string& bytes)
-{
-    m_output = bytes.data();
-    m_output_size = bytes.size();
-}
-
-long EventSocket::on_write()
-{
-    long total = 0;
-    while (m_writable && m_output_size > 0) {
-        ssize_t n = ::send(m_socket.get(), m_output, m_output_size, MSG_NOSIGNAL);
-        if (n > 0) {
-            m_output += n;
-            m_output_size -= static_cast<std::size_t>(n);
-            m_sent += static_cast<std::uint64_t>(n);
-            total += n;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            m_writable = false;
-            break;
-        }
-        m_error = n < 0 ? errno : EPIPE;
-        return -1;
-    }
-    return total;
-}
-
-void EventSocket::dispatch(unsigned events)
-{
-    if (events & write_event)
-        m_writable = true;
-    if (m_read_pending)
-        events |= read_event;
-    events |= m_saved;
-    m_saved = 0;
-
-    if (events & connect_event)
-        on_connect();
-    if (events & read_event) {
-        if (!output_queued())
-            on_read();
-        else
-            m_read_pending = true;
-    }
-    if (events & close_event) {
-        if (m_read_pending)
-            drop_output();
-        m_writable = false;
-        on_close();
-    }
-    if (events & write_event)
-        on_write();
-    if (m_read_pending && !output_queued()) {
-        m_read_pending = false;
-        on_read();
-    }
-}
-
-// ---- HttpConnection ---------------------------------------------------------------
-
-HttpConnection::HttpConnection(const ServerContext& context, fs::UniqueFd socket, std::uint32_t peer_address)
-    : EventSocket(std::move(socket), peer_address),
-      m_context(context),
+HttpConnection::HttpConnection(ServerContext& context, fs::Accepted accepted, std::uint64_t id, Clock::time_point now)
+    : m_context(context),
+      m_id(id),
       m_number(++connection_counter),
+      m_socket(std::move(accepted.socket)),
+      m_peer(std::move(accepted.peer.address)),
       m_log(&context.log),
-      m_peer_text(dotted(peer_address))
+      m_accepted(now),
+      m_last_activity(now),
+      m_header_timeout(std::chrono::seconds(context.config.header_timeout_seconds())),
+      m_idle_timeout(std::chrono::seconds(context.config.connection_timeout_seconds()))
 {
     m_log.set_prefix(text::format("[%d] ", m_number));
 }
 
 HttpConnection::~HttpConnection()
 {
-    if (m_socket || m_cgi)
-        finish();
+    // Destroyed by the server: already off its list.
+    m_state = State::Done;
+    if (!m_finished)
+        fail(nullptr);
+    m_socket.reset();
 }
 
-void HttpConnection::serve()
+void HttpConnection::start(Clock::time_point now)
 {
-    m_log.line(log::Level::detail, "Connection accepted from %s", m_peer_text.c_str());
-    const auto idle = std::chrono::seconds(m_context.config.connection_timeout_seconds());
-    while (!m_done) {
-        pollfd fds[2] = {};
-        fds[0].fd = m_socket.get();
-        fds[0].events = POLLRDHUP;
-        if (m_state == State::ReadingHeaders || m_state == State::ReceivingBody)
-            fds[0].events |= POLLIN;
-        if (output_queued() && !m_writable)
-            fds[0].events |= POLLOUT;
-        nfds_t count = 1;
-        // While nothing waits to be sent, a running CGI's pipe is the other
-        // thing to wait for.
-        bool watch_pipe = m_state == State::CgiRunning && m_cgi && m_cgi->output_open() && !output_queued();
-        if (watch_pipe) {
-            fds[1].fd = m_cgi->output_fd();
-            fds[1].events = POLLIN;
-            count = 2;
-        }
-
-        auto deadline = std::chrono::steady_clock::now() + idle;
-        int n;
-        for (;;) {
-            auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            n = ::poll(fds, count, static_cast<int>(std::max<std::int64_t>(0, left.count())));
-            // A signal (a stop request) waits until this connection is done.
-            if (n < 0 && errno == EINTR)
-                continue;
-            break;
-        }
-        if (n == 0) {
-            m_log.line(log::Level::error, "Connection timed out");
-            if (m_cgi)
-                m_cgi->kill();
-            m_done = true;
-            break;
-        }
-        if (n < 0) {
-            m_log.line(log::Level::error, "Windows wait error : %d", errno);
-            m_done = true;
-            break;
-        }
-
-        unsigned events = 0;
-        if (fds[0].revents & POLLIN)
-            events |= read_event;
-        if (fds[0].revents & POLLOUT)
-            events |= write_event;
-        if (fds[0].revents & (POLLRDHUP | POLLHUP | POLLERR))
-            events |= close_event;
-        dispatch(events);
-        if (watch_pipe && fds[1].revents != 0 && !m_done && m_state == State::CgiRunning)
-            on_write();
-    }
-    finish();
+    m_log.line(log::Level::detail, "Connection accepted from %s", m_peer.c_str());
+    on_socket_event(fs::Poller::readable, now);
 }
 
-void HttpConnection::on_read()
+// ---- events -----------------------------------------------------------------
+
+void HttpConnection::on_socket_event(unsigned events, Clock::time_point now)
 {
-    if (m_done)
+    if (m_state == State::Done)
         return;
-    if (m_state == State::ReadingHeaders)
-        receive_headers();
-    else if (m_state == State::ReceivingBody)
-        receive_body();
-}
+    m_last_activity = now;
+    if (events & fs::Poller::readable)
+        m_may_read = true;
+    if (events & fs::Poller::writable)
+        m_may_write = true;
 
-void HttpConnection::on_close()
-{
-    if (m_done)
-        return;
-    m_log.line(log::Level::error, "Connection closed unexpectedly");
-    if (m_state == State::CgiRunning)
-        flush_cgi();
-    m_done = true;
-}
-
-long HttpConnection::on_write()
-{
-    if (m_done)
-        return 0;
     switch (m_state) {
-    case State::SendingResponse:
-        return send_response();
-    case State::ReceivingBody:
-    case State::CgiReady:
-    case State::CgiRunning:
-        return cgi_sender();
     case State::ReadingHeaders:
+        if (m_may_read)
+            receive_headers();
+        break;
+    case State::ReceivingBody:
+        if (m_may_read)
+            receive_body();
+        break;
+    case State::Lingering:
+        linger_or_close();
+        return;
+    default:
         break;
     }
-    return 0;
+    if (m_state == State::Done)
+        return;
+    // Both directions gone (a reset): nobody is left to answer. A peer that
+    // only finished sending is still reading, and is answered in full.
+    if ((events & fs::Poller::hung_up) && m_state != State::ReadingHeaders) {
+        fail("Connection closed unexpectedly");
+        return;
+    }
+    if (m_state == State::CgiRunning)
+        pump_cgi();
+    send_output();
 }
 
-// ---- the request ----------------------------------------------------------------
+void HttpConnection::on_timer(Clock::time_point now)
+{
+    switch (m_state) {
+    case State::Done:
+        return;
+    case State::Lingering:
+        if (now >= m_linger_until)
+            close_connection();
+        return;
+    case State::WaitingForCheck:
+        if (now >= m_wake) {
+            m_last_activity = now;
+            route_request();
+            send_output();
+        }
+        return;
+    case State::ReadingHeaders:
+        if (now - m_accepted >= m_header_timeout) {
+            m_timed_out = true;
+            fail("Connection timed out");
+            return;
+        }
+        break;
+    case State::ReceivingBody:
+        if (m_min_body_rate > 0) {
+            auto allowed =
+                m_header_timeout + std::chrono::seconds(m_body_received / static_cast<unsigned>(m_min_body_rate));
+            if (now - m_body_since >= allowed) {
+                m_timed_out = true;
+                fail("Connection timed out");
+                return;
+            }
+        }
+        break;
+    case State::CgiWaiting:
+        // Waiting for another request's CGI to end is not the client's
+        // silence; only a queue that does not move at all ends it.
+        if (now - m_last_activity >= std::max<Clock::duration>(m_idle_timeout, queue_timeout)) {
+            m_timed_out = true;
+            fail("Connection timed out");
+        }
+        return;
+    default:
+        break;
+    }
+    if (now - m_last_activity >= m_idle_timeout) {
+        m_timed_out = true;
+        fail("Connection timed out");
+    }
+}
+
+void HttpConnection::drop()
+{
+    fail("Connection dropped: too many open connections");
+}
+
+// ---- the request ------------------------------------------------------------------
 
 void HttpConnection::receive_headers()
 {
     for (;;) {
         std::size_t space = buffer_size - m_filled;
-        if (space <= 1)
-            break;
-        ssize_t n = ::recv(m_socket.get(), m_receive.data() + m_filled, space - 1, 0);
-        if (n > 0) {
-            m_filled += static_cast<std::size_t>(n);
-            m_received += static_cast<std::uint64_t>(n);
-            continue;
+        if (space <= 1) {
+            // The block can never be completed: the buffer is full.
+            fail("Receive buffer overflow");
+            return;
         }
-        if (n == 0)
-            break;  // the close event follows
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            break;
-        m_error = errno;
-        m_log.line(log::Level::error, "Winsock error on receive : %d", m_error);
-        m_done = true;
-        return;
-    }
-    std::string_view received(m_receive.data(), m_filled);
-    std::size_t end = find_header_end(received);
-    if (end == std::string_view::npos) {
-        // The block can never be completed: the buffer is full.
-        if (m_filled >= buffer_size - 1) {
-            m_log.line(log::Level::error, "Receive buffer overflow");
-            m_done = true;
+        auto r = fs::receive_some(m_socket.get(), m_receive.data() + m_filled, space - 1);
+        if (r.status == fs::IoStatus::would_block) {
+            m_may_read = false;
+            return;
         }
-        return;
+        if (r.status == fs::IoStatus::closed || (r.status == fs::IoStatus::failed && peer_gone(r.error))) {
+            fail("Connection closed unexpectedly");
+            return;
+        }
+        if (r.status == fs::IoStatus::failed) {
+            m_log.line(log::Level::error, "Winsock error on receive : %d", r.error);
+            fail(nullptr);
+            return;
+        }
+        std::size_t searched_from = m_filled >= 3 ? m_filled - 3 : 0;
+        m_filled += r.bytes;
+        std::string_view received(m_receive.data(), m_filled);
+        std::size_t end = find_header_end(received.substr(searched_from));
+        if (end != std::string_view::npos) {
+            m_body_start = searched_from + end;
+            process_request();
+            return;
+        }
     }
-    m_body_start = end;
-    process_request();
-    on_write();
 }
 
 void HttpConnection::process_request()
 {
     m_request_time = fs::now();
-    // The text up to and including the first CR LF of the empty line.
+    // The header text ends after the first CR LF of the empty line.
     m_request = parse_request(std::string_view(m_receive.data(), m_body_start - 2));
-    if (!m_request.request_line.empty())
-        m_log.line(log::Level::detail, "%s", safe(m_request.request_line).c_str());
     m_status = m_request.status;
+    if (!m_request.request_line.empty() && m_log.enabled(log::Level::detail))
+        m_log.line(log::Level::detail, "%s", safe(text::mask_request_line(m_request.request_line)).c_str());
     if (!m_request.valid()) {
         m_log.line(log::Level::detail, "Invalid request");
         prepare_error(m_status);
         return;
     }
-    route(m_request.path);
+    std::int64_t arrived = static_cast<std::int64_t>(m_filled - m_body_start);
+    if (m_request.is_post() && m_request.content_length > arrived)
+        m_body_unread = true;
+    std::int64_t limit = m_context.config.max_request_body();
+    if (m_request.is_post() && m_request.content_length > limit) {
+        m_log.line(log::Level::routine, "Request body of %lld bytes refused (MaxRequestBody %lld)",
+                   static_cast<long long>(m_request.content_length), static_cast<long long>(limit));
+        prepare_error(413);
+        return;
+    }
+    route_request();
 }
 
-void HttpConnection::route(std::string path)
+void HttpConnection::route_request()
 {
-    const auto& config = m_context.config;
-    if (path == "/") {
-        std::string base = config.cgi_base1();
-        if (!base.empty())
-            path = base;
-    }
-
-    std::string auth = config.auth();
-    bool global = !auth.empty();
-    if (global && !check_credentials(expected_credentials("Auth", auth))) {
-        if (m_credentials)
-            m_log.line(log::Level::notable, "Global authentication failed (%s)", credential_user().c_str());
-        else
-            m_log.line(log::Level::detail, "Global authentication failed");
-        prepare_error(401);
+    Route route = m_context.router.route(m_request, m_peer, m_log, m_credentials, Clock::now());
+    switch (route.kind) {
+    case Route::Kind::wait:
+        m_state = State::WaitingForCheck;
+        m_wake = Clock::now() + route.wait;
+        return;
+    case Route::Kind::error:
+        prepare_error(route.status);
+        return;
+    case Route::Kind::static_file:
+        serve_static(route.url_path);
+        return;
+    case Route::Kind::cgi:
+        start_cgi_input(std::move(route));
         return;
     }
-
-    if (auto match = m_context.cgi.find(path)) {
-        const CgiEntry& entry = *match->entry;
-        if (!global && !entry.credentials.empty() &&
-            !check_credentials(expected_credentials(text::format("CgiAuth%d", entry.index), entry.credentials))) {
-            if (m_credentials)
-                m_log.line(log::Level::notable, "CGI authentication failed (%s)", credential_user().c_str());
-            else
-                m_log.line(log::Level::detail, "CGI authentication failed");
-            prepare_error(401);
-            return;
-        }
-        if (!entry.is_library() && !fs::is_regular_file(entry.file_path)) {
-            prepare_error(404);
-            return;
-        }
-        start_cgi_input(entry.is_library() ? &entry : nullptr, entry.file_path, path, match->path_info);
-        return;
-    }
-
-    std::string alias = config.cgi_alias();
-    if (!alias.empty() && path.size() > alias.size() && text::istarts_with(path, alias) && path[alias.size()] == '/') {
-        run_from_alias(path, alias);
-        return;
-    }
-    serve_static(path);
 }
 
 void HttpConnection::serve_static(const std::string& url_path)
 {
-    const auto& config = m_context.config;
-    // An empty HtmlDir would put the URL path at the root of the file
-    // system: it means there are no static files.
-    std::string dir = config.html_dir();
-    // A CgiBase1 without its "/" must not name a sibling of HtmlDir either.
-    bool inside = !dir.empty() && !url_path.empty() && url_path.front() == '/';
-    std::string file = dir + url_path;
-    if (inside && file.back() == '/')
-        file += config.def_html_file();
-
-    int status = 200;
-    struct stat st {};
-    if (!inside || file.size() > max_path || ::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        status = 404;
-    } else if (!m_request.is_head()) {
-        if (m_request.if_modified_since != 0 && m_request.if_modified_since >= st.st_mtime) {
-            status = 304;
-        } else {
-            m_file.reset(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-            if (!m_file || ::fstat(m_file.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-                m_file.reset();
-                status = 404;
-            }
-        }
-    }
-    if (status == 404)
+    auto answer = answer_static(m_context.config.html_dir(), m_context.config.def_html_file(), url_path, m_request,
+                                m_request_time, m_context.mime);
+    if (answer.status == 404)
         m_log.line(log::Level::routine, "Could not open file : %s", safe(url_path).c_str());
-    if (status != 200) {
-        prepare_error(status);
+    if (answer.status != 200) {
+        prepare_error(answer.status);
         return;
     }
-
-    std::optional<std::string_view> type;
-    std::string extension = extension_of_file(file);
-    if (file.find('.', file.rfind('/') + 1) != std::string::npos)
-        type = m_context.mime.lookup(extension);
-    m_send = static_file_header(m_request_time, type, static_cast<std::uint64_t>(st.st_size), st.st_mtime);
-    m_header_length = m_send.size();
-    m_log.line(log::Level::detail, "Sending %s", safe(file).c_str());
+    m_status = 200;
+    m_header_length = answer.header.size();
+    if (m_log.enabled(log::Level::detail))
+        m_log.line(log::Level::detail, "Sending %s", safe(answer.file_path).c_str());
     m_state = State::SendingResponse;
-    set_output(m_send);
-}
-
-void HttpConnection::run_from_alias(const std::string& path, const std::string& alias)
-{
-    // "/cgi-bin/prog/more": the program is "prog", "/more" is PATH_INFO.
-    std::string after = path.substr(alias.size());
-    auto slash = after.find('/', 1);
-    std::string name = after.substr(0, slash);
-    std::string path_info = slash == std::string::npos ? std::string() : after.substr(slash);
-    std::string dir = m_context.config.cgi_dir();
-    std::string program = dir + name;
-    if (dir.empty() || program.back() == '/' || program.size() > max_path || !fs::is_regular_file(program)) {
-        prepare_error(404);
-        return;
-    }
-    start_cgi_input(nullptr, program, path.substr(0, alias.size() + name.size()), path_info);
+    m_out.append(std::move(answer.header));
+    if (answer.file)
+        m_out.set_file(std::move(answer.file), 0, answer.length);
 }
 
 void HttpConnection::prepare_error(int status)
 {
     m_status = status;
     auto response = error_response(status);
-    m_send = response.header + response.body;
     m_header_length = response.header.size();
     m_state = State::SendingResponse;
-    set_output(m_send);
+    m_out.clear();
+    m_out.append(std::move(response.header));
+    m_out.append(std::move(response.body));
 }
 
-long HttpConnection::send_response()
+// ---- CGI ------------------------------------------------------------------------------
+
+void HttpConnection::start_cgi_input(Route route)
 {
-    long total = 0;
-    while (m_writable && !m_done) {
-        if (output_queued()) {
-            long n = EventSocket::on_write();
-            if (n < 0) {
-                m_log.line(log::Level::error, "Winsock error on send : %d", m_error);
-                m_done = true;
-                return -1;
-            }
-            total += n;
-            if (output_queued())
-                break;
-        }
-        if (m_file) {
-            m_send.resize(buffer_size);
-            ssize_t n;
-            do {
-                n = ::read(m_file.get(), m_send.data(), buffer_size);
-            } while (n < 0 && errno == EINTR);
-            if (n < 0) {
-                m_file.reset();
-                m_done = true;  // the client sees a body shorter than announced
-                break;
-            }
-            m_send.resize(static_cast<std::size_t>(n));
-            if (n < static_cast<ssize_t>(buffer_size))
-                m_file.reset();
-            set_output(m_send);
-            continue;
-        }
-        m_success = true;
-        m_done = true;
-    }
-    return total;
-}
-
-// ---- credentials ----------------------------------------------------------------
-
-std::optional<std::string> HttpConnection::expected_credentials(const std::string& key, const std::string& value)
-{
-    std::string stored = value;
-    if (auto scrambled = codec::scramble_if_plain(m_context.codec, value)) {
-        if (!scrambled->ok()) {
-            m_log.line(log::Level::error, "Could not scramble %s: %s", key.c_str(), scrambled->error().text.c_str());
-            return std::nullopt;
-        }
-        stored = scrambled->value();
-        m_context.config.write_text(m_context.config.section(), key, stored);
-    }
-    auto plain = m_context.codec.unscramble(stored);
-    if (!plain) {
-        // Nobody gets in with credentials nobody can read.
-        m_log.line(log::Level::error, "Could not unscramble %s: %s", key.c_str(), plain.error().text.c_str());
-        return std::nullopt;
-    }
-    return plain.value();
-}
-
-bool HttpConnection::check_credentials(const std::optional<std::string>& expected)
-{
-    if (ntohl(m_peer) == loopback && !m_context.config.local_auth())
-        return true;
-    if (m_request.authorization) {
-        if (auto decoded = decode_basic(*m_request.authorization))
-            m_credentials = std::move(decoded);
-    }
-    if (expected && m_credentials && credentials_match(*expected, *m_credentials))
-        return true;
-    m_status = 401;
-    return false;
-}
-
-std::string HttpConnection::credential_user() const
-{
-    // The password a client tried is never written down: it may well be
-    // the user's password for something else.
-    return m_credentials ? safe(user_of(*m_credentials)) : std::string();
-}
-
-// ---- CGI ----------------------------------------------------------------------------
-
-void HttpConnection::start_cgi_input(const CgiEntry* library, std::string file, std::string script_name,
-                                     std::string path_info)
-{
-    m_cgi_library = library;
-    m_cgi_path = std::move(file);
-    m_script_name = std::move(script_name);
-    m_path_info = std::move(path_info);
+    m_route = std::move(route);
     m_status = 200;
-    m_state = State::CgiReady;
-    if (!m_request.is_post())
+    if (!m_request.is_post()) {
+        submit_cgi();
         return;
-
-    std::string dir = m_context.config.temp_dir();
-    std::string pattern = fs::join_path(dir, "CGIXXXXXX");
-    if (pattern.size() <= max_path)
-        m_input.reset(::mkostemp(pattern.data(), O_CLOEXEC));
-    if (!m_input) {
+    }
+    auto file = fs::create_unnamed_file(m_context.config.temp_dir(), "CGI");
+    if (!file) {
         m_log.line(log::Level::error, "Could not create CGI input file!");
         prepare_error(500);
         return;
     }
-    // Nobody else needs the name; the file goes with its last descriptor.
-    ::unlink(pattern.c_str());
+    m_input = std::move(*file);
     m_body_expected = m_request.content_length;
     std::size_t arrived = m_filled - m_body_start;
     std::size_t take =
@@ -527,76 +313,72 @@ void HttpConnection::start_cgi_input(const CgiEntry* library, std::string file, 
     if (!write_input(m_receive.data() + m_body_start, take))
         return;
     m_body_expected -= static_cast<std::int64_t>(take);
-    if (m_body_expected == 0)
-        ::lseek(m_input.get(), 0, SEEK_SET);
-    else
+    if (m_body_expected > 0) {
         m_state = State::ReceivingBody;
+        m_body_since = Clock::now();
+        m_min_body_rate = m_context.config.min_body_rate();
+        receive_body();
+        return;
+    }
+    (void)fs::rewind_file(m_input.get());
+    submit_cgi();
 }
 
 bool HttpConnection::write_input(const char* data, std::size_t size)
 {
-    while (size > 0) {
-        ssize_t n = ::write(m_input.get(), data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            // A CGI must never see a body cut short (a full disk would
-            // otherwise store a truncated upload as if it were whole).
-            m_log.line(log::Level::error, "Could not write CGI input file, error code %d", n < 0 ? errno : ENOSPC);
-            m_input.reset();
-            prepare_error(500);
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
+    auto written = fs::write_all(m_input.get(), std::string_view(data, size));
+    if (!written) {
+        // A CGI must never see a body cut short (a full disk would
+        // otherwise store a truncated upload as if it were whole).
+        m_log.line(log::Level::error, "Could not write CGI input file, error code %d", written.error().code);
+        m_input.reset();
+        prepare_error(500);
+        return false;
     }
     return true;
 }
 
 void HttpConnection::receive_body()
 {
+    static char buffer[chunk];  // the loop runs on one thread
     while (m_body_expected > 0) {
-        std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(m_body_expected, buffer_size));
-        ssize_t n = ::recv(m_socket.get(), m_receive.data(), want, 0);
-        if (n > 0) {
-            m_received += static_cast<std::uint64_t>(n);
-            if (!write_input(m_receive.data(), static_cast<std::size_t>(n))) {
-                on_write();
-                return;
-            }
-            m_body_expected -= n;
-            continue;
-        }
-        if (n == 0)
-            return;  // the close event follows
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
+        std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(m_body_expected, chunk));
+        auto r = fs::receive_some(m_socket.get(), buffer, want);
+        if (r.status == fs::IoStatus::would_block) {
+            m_may_read = false;
             return;
-        m_error = errno;
-        m_log.line(log::Level::error, "Winsock error on receive : %d", m_error);
-        m_done = true;
-        return;
+        }
+        if (r.status == fs::IoStatus::closed || (r.status == fs::IoStatus::failed && peer_gone(r.error))) {
+            fail("Connection closed unexpectedly");
+            return;
+        }
+        if (r.status == fs::IoStatus::failed) {
+            m_log.line(log::Level::error, "Winsock error on receive : %d", r.error);
+            fail(nullptr);
+            return;
+        }
+        m_body_received += r.bytes;
+        if (!write_input(buffer, r.bytes))
+            return;
+        m_body_expected -= static_cast<std::int64_t>(r.bytes);
     }
-    ::lseek(m_input.get(), 0, SEEK_SET);
-    m_state = State::CgiReady;
-    on_write();
+    m_body_unread = false;
+    (void)fs::rewind_file(m_input.get());
+    submit_cgi();
 }
 
-void HttpConnection::start_cgi()
+void HttpConnection::submit_cgi()
 {
     CgiVariables v;
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    if (::getsockname(m_socket.get(), reinterpret_cast<sockaddr*>(&local), &length) == 0) {
-        v.server_name = dotted(local.sin_addr.s_addr);
-        v.server_port = ntohs(local.sin_port);
+    if (auto local = fs::local_address(m_socket.get())) {
+        v.server_name = local->address;
+        v.server_port = local->port;
     }
-    v.remote_addr = m_peer_text;
+    v.remote_addr = m_peer;
     v.user_agent = m_request.user_agent.value_or("");
     v.request_method = m_request.method;
-    v.script_name = m_script_name;
-    v.path_info = m_path_info;
+    v.script_name = m_route.script_name;
+    v.path_info = m_route.path_info;
     v.query_string = m_request.query;
     if (m_request.content_type) {
         v.content_type = m_request.content_type;
@@ -604,110 +386,176 @@ void HttpConnection::start_cgi()
     }
     v.cookie = m_request.cookie;
 
-    m_log.line(log::Level::detail, "Running %s", m_cgi_path.c_str());
-    CgiProcess::Failure failure{};
-    auto environment = build_environment(environ, v);
-    if (m_cgi_library)
-        m_cgi = CgiProcess::start_library(m_cgi_library->main, std::move(m_input), std::move(environment), failure);
-    else
-        m_cgi = CgiProcess::start_program(m_cgi_path, std::move(m_input), std::move(environment), failure);
-    if (!m_cgi) {
-        if (failure.stage == CgiProcess::Stage::pipe)
-            m_log.line(log::Level::error, "Could not create CGI output pipe!");
-        else
-            m_log.line(log::Level::error, "Could not run %s, error code %d", m_cgi_path.c_str(), failure.error.code);
-        prepare_error(500);
+    CgiBridge::Start start;
+    start.library = m_route.library;
+    start.program = m_route.program;
+    start.input = std::move(m_input);
+    start.environment = build_environment(environ, v);
+    auto submitted = m_context.bridge.submit(std::move(start), *this);
+    switch (submitted.outcome) {
+    case CgiBridge::Outcome::failed:
+        cgi_failed(submitted.log_line);
+        return;
+    case CgiBridge::Outcome::waiting:
+        m_run = submitted.run;
+        m_state = State::CgiWaiting;
+        return;
+    case CgiBridge::Outcome::started:
+        m_run = submitted.run;
+        cgi_started();
         return;
     }
+}
+
+void HttpConnection::cgi_started()
+{
+    const std::string& what = m_route.library ? m_route.library->file_path : m_route.program;
+    m_log.line(log::Level::detail, "Running %s", what.c_str());
     m_state = State::CgiRunning;
-    m_send = cgi_prefix(m_request_time);
-    m_header_length = m_send.size();
-    set_output(m_send);
+    // The status line is always 200 and the CGI's own header lines follow
+    // it directly; it waits for the CGI's first bytes so that both go out
+    // in one segment.
+    m_prefix = cgi_prefix(m_request_time);
+    m_header_length = m_prefix.size();
 }
 
-long HttpConnection::cgi_sender()
+void HttpConnection::cgi_failed(const std::string& log_line)
 {
-    long total = 0;
-    while (m_writable && !m_done) {
-        if (output_queued()) {
-            long n = EventSocket::on_write();
-            if (n < 0) {
-                m_log.line(log::Level::error, "Winsock error on send : %d", m_error);
-                flush_cgi();
-                m_done = true;
-                return -1;
+    m_run = nullptr;
+    m_log.line(log::Level::error, "%s", log_line.c_str());
+    prepare_error(500);
+    send_output();
+}
+
+void HttpConnection::cgi_readable()
+{
+    if (m_state != State::CgiRunning)
+        return;
+    m_last_activity = Clock::now();
+    pump_cgi();
+    send_output();
+}
+
+void HttpConnection::pump_cgi()
+{
+    while (m_run && !m_cgi_ended && m_out.buffered() < chunk) {
+        std::string data;
+        auto r = m_run->read(data, chunk);
+        if (!data.empty() || r == CgiRun::Read::ended) {
+            if (!m_prefix.empty())
+                m_out.append(std::move(m_prefix));
+            m_prefix.clear();
+            m_out.append(std::move(data));
+        }
+        if (r == CgiRun::Read::ended)
+            m_cgi_ended = true;
+        if (r != CgiRun::Read::data)
+            break;
+    }
+}
+
+// ---- sending and the end ------------------------------------------------------------
+
+void HttpConnection::send_output()
+{
+    while (m_state == State::SendingResponse || m_state == State::CgiRunning) {
+        if (!m_out.empty()) {
+            if (!m_may_write)
+                return;
+            auto r = m_out.send(m_socket.get());
+            m_sent += r.bytes;
+            if (r.status == fs::IoStatus::would_block) {
+                m_may_write = false;
+                return;
             }
-            total += n;
-            if (output_queued())
-                break;
+            if (r.status == fs::IoStatus::failed) {
+                if (peer_gone(r.error)) {
+                    fail("Connection closed unexpectedly");
+                } else {
+                    m_log.line(log::Level::error, "Winsock error on send : %d", r.error);
+                    fail(nullptr);
+                }
+                return;
+            }
         }
-        if (m_state == State::ReceivingBody)
-            break;
-        if (m_state == State::CgiReady) {
-            start_cgi();
-            if (m_state == State::SendingResponse)
-                return total + send_response();
-            continue;
+        if (m_state == State::SendingResponse) {
+            complete();
+            return;
         }
-        if (m_state != State::CgiRunning)
-            break;
-        if (!m_cgi->output_open()) {
-            m_success = true;
-            m_done = true;
-            break;
+        // A CGI: more output, or the end of it.
+        pump_cgi();
+        if (m_out.empty()) {
+            if (m_cgi_ended)
+                complete();
+            return;
         }
-        auto result = m_cgi->read_available(m_collect, buffer_size);
-        if (m_collect.size() >= min_cgi_chunk || result == CgiProcess::ReadResult::ended) {
-            m_send.swap(m_collect);
-            m_collect.clear();
-            set_output(m_send);
-            continue;
-        }
-        break;  // wait for the pipe
-    }
-    return total;
-}
-
-void HttpConnection::flush_cgi()
-{
-    if (m_cgi && m_cgi->output_open()) {
-        m_log.line(log::Level::detail, "Flushing CGI pipe");
-        m_cgi->flush();
     }
 }
 
-void HttpConnection::finish()
+void HttpConnection::complete()
 {
-    std::int64_t bytes = static_cast<std::int64_t>(m_sent) - static_cast<std::int64_t>(m_header_length);
-    if (bytes < 0)
-        bytes = 0;
-    if (m_socket) {
-        ::shutdown(m_socket.get(), SHUT_WR);
-        // What the client sent beyond the request is read and dropped, so
-        // that closing does not reset the connection under the response.
-        char discard[256];
-        while (::recv(m_socket.get(), discard, sizeof discard, MSG_DONTWAIT) > 0) {
-        }
-        m_socket.reset();
-        m_file.reset();
+    m_success = true;
+    close_connection();
+}
+
+void HttpConnection::fail(const char* log_line)
+{
+    if (log_line)
+        m_log.line(log::Level::error, "%s", log_line);
+    m_success = false;
+    m_body_unread = false;
+    close_connection();
+}
+
+void HttpConnection::close_connection()
+{
+    if (!m_finished) {
+        m_finished = true;
+        std::int64_t bytes = static_cast<std::int64_t>(m_sent) - static_cast<std::int64_t>(m_header_length);
+        if (bytes < 0)
+            bytes = 0;
+        m_out.clear();
         m_log.line(log::Level::detail, "Connection completed %s, %lld bytes transferred",
                    m_success ? "successfully" : "unsuccessfully", static_cast<long long>(bytes));
         if (m_status != 0) {
             std::string user = m_credentials ? std::string(user_of(*m_credentials)) : std::string();
-            m_context.access_log.write(
-                format_access_line(m_peer_text, user, m_request_time, m_request.request_line, m_status, bytes));
+            std::string line = text::mask_request_line(m_request.request_line);
+            m_context.access_log.write(format_access_line(m_peer, user, m_request_time, line, m_status, bytes));
+        }
+        if (m_run) {
+            if (m_run->output_open())
+                m_log.line(log::Level::detail, "Flushing CGI pipe");
+            (void)m_context.bridge.release(m_run, m_timed_out);
+            m_run = nullptr;
+        }
+        m_input.reset();
+        m_log.flush();
+        if (m_socket) {
+            fs::shutdown_sending(m_socket.get());
+            // What the client sent beyond the request is read and dropped,
+            // so that closing does not reset the connection under the
+            // response; a body nobody read is waited for a little.
+            auto status = fs::discard_received(m_socket.get(), linger_bytes);
+            if (m_body_unread && (status == fs::IoStatus::would_block || status == fs::IoStatus::ok)) {
+                m_state = State::Lingering;
+                m_linger_until = Clock::now() + linger_time;
+                return;
+            }
         }
     }
-    if (m_cgi) {
-        flush_cgi();
-        if (!m_cgi->finish()) {
-            m_log.line(log::Level::error, "Error waiting for CGI Handle");
-            m_cgi->flush();
-        }
-        m_cgi.reset();
+    m_socket.reset();
+    if (m_state != State::Done) {
+        m_state = State::Done;
+        m_context.finished.push_back(m_id);
     }
-    m_input.reset();
-    m_log.flush();
+}
+
+void HttpConnection::linger_or_close()
+{
+    auto status = fs::discard_received(m_socket.get(), linger_bytes);
+    if ((status == fs::IoStatus::would_block || status == fs::IoStatus::ok) && Clock::now() < m_linger_until)
+        return;
+    close_connection();
 }
 
 }  // namespace corvane::webserver

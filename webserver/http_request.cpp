@@ -1,11 +1,11 @@
 #include "webserver/http_request.h"
 
 #include <cctype>
-#include <climits>
 #include <cstdio>
 #include <vector>
 
 #include "common/platform/time_format.h"
+#include "common/text/dates.h"
 #include "common/text/strings.h"
 
 namespace corvane::webserver {
@@ -45,40 +45,6 @@ bool climbs_out(std::string_view path)
     if (path.find("../") != std::string_view::npos)
         return true;
     return path == ".." || (path.size() >= 3 && path.substr(path.size() - 3) == "/..");
-}
-
-int month_number(std::string_view word)
-{
-    static constexpr const char* months[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                             "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-    if (word.size() < 3)
-        return -1;
-    for (int i = 0; i < 12; ++i) {
-        if (text::iequals(word.substr(0, 3), months[i]))
-            return i;
-    }
-    return -1;
-}
-
-// Zone offsets as hhmm: numeric zones as written, the US zone names by
-// table, everything else (GMT, UT, Z, unknown) as 0.
-int zone_offset(std::string_view zone)
-{
-    bool had_digits = false;
-    std::int64_t numeric = text::leading_number(zone, &had_digits);
-    if (had_digits && numeric != 0)
-        return static_cast<int>(numeric);
-    struct Named {
-        const char* name;
-        int offset;
-    };
-    static constexpr Named names[] = {{"EDT", -400}, {"EST", -500}, {"CDT", -500}, {"CST", -600},
-                                      {"MDT", -600}, {"MST", -700}, {"PDT", -700}, {"PST", -800}};
-    for (const auto& n : names) {
-        if (zone == n.name)
-            return n.offset;
-    }
-    return 0;
 }
 
 // A run of decimal digits at pos (at most 9, so it cannot overflow).
@@ -183,9 +149,9 @@ HttpRequest parse_request(std::string_view header_text)
         if (auto v = header_value(header, "Content-Length: ")) {
             bool had_digits = false;
             std::int64_t length = text::leading_number(*v, &had_digits);
-            // A length that is negative or beyond what the CGI interface can
-            // carry is not a length at all.
-            if (length < 0 || length > INT_MAX) {
+            // A negative length is not a length at all; a huge one is
+            // refused by the body limit before anything is read.
+            if (length < 0) {
                 request.status = 400;
                 return request;
             }
@@ -218,8 +184,8 @@ std::time_t parse_http_date(std::string_view value)
     // blanks around it, so "06-Nov-94" or an asctime date fails here.
     if (pos >= value.size() || (value[pos] != ' ' && value[pos] != '\t'))
         return 0;
-    int month = month_number(read_word(value, pos));
-    if (month < 0)
+    int month = text::month_number(read_word(value, pos));
+    if (month == 0)
         return 0;
     skip_blanks(value, pos);
     auto year = read_digits(value, pos);
@@ -242,7 +208,7 @@ std::time_t parse_http_date(std::string_view value)
 
     std::tm tm{};
     tm.tm_mday = *day;
-    tm.tm_mon = month;
+    tm.tm_mon = month - 1;
     tm.tm_year = y;
     tm.tm_hour = *hour;
     tm.tm_min = *minute;
@@ -250,7 +216,7 @@ std::time_t parse_http_date(std::string_view value)
     std::time_t t = ::timegm(&tm);
     if (t == -1)
         return 0;
-    int offset = zone_offset(zone);
+    int offset = text::zone_offset(zone);
     t -= static_cast<std::time_t>(offset / 100) * 3600 + static_cast<std::time_t>(offset % 100) * 60;
     return t > 0 ? t : 0;
 }

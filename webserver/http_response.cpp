@@ -16,6 +16,8 @@ std::string_view reason_phrase(int status)
         return "Forbidden";
     case 404:
         return "Not Found";
+    case 413:
+        return "Request Entity Too Large";
     case 500:
         return "Internal Server Error";
     case 501:

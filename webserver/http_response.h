@@ -13,8 +13,9 @@ namespace corvane::webserver {
 
 constexpr std::string_view server_header = "Server: Larkd/2.0.1\r\n";
 
-// "Not Modified", "Unauthorized", "Forbidden", "Not Found", "Not
-// Implemented", "Internal Server Error"; "Bad Request" for anything else.
+// "Not Modified", "Unauthorized", "Forbidden", "Not Found", "Request Entity
+// Too Large", "Not Implemented", "Internal Server Error"; "Bad Request" for
+// anything else.
 std::string_view reason_phrase(int status);
 
 struct ErrorResponse {

@@ -8,16 +8,15 @@
 // path in $CORVANE_INI. With RunAsService = Yes (the default) the server
 // detaches into the background unless --foreground is given (as a systemd
 // unit does); -u removes the installed systemd unit.
-#include <unistd.h>
-
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "common/platform/daemon.h"
 #include "common/platform/dynamic_library.h"
 #include "common/platform/files.h"
 #include "common/text/strings.h"
-#include "webserver/daemon.h"
 #include "webserver/server.h"
 #include "webserver/server_config.h"
 
@@ -41,23 +40,39 @@ void usage(FILE* out, std::string_view program)
 std::string configuration_path(const std::string& program_dir)
 {
     const char* override_path = std::getenv("CORVANE_INI");
-    if (override_path && *override_path) {
-        std::string path = override_path;
-        if (path.front() != '/') {
-            char cwd[4096];
-            if (::getcwd(cwd, sizeof cwd))
-                path = fs::join_path(cwd, path);
-        }
-        return path;
-    }
+    if (override_path && *override_path)
+        return fs::absolute_path(override_path);
     return fs::join_path(program_dir, "Corvane.ini");
+}
+
+// Stops, disables and deletes the installed unit (in /etc/systemd/system,
+// or in $CORVANE_SYSTEMD_DIR without calling systemctl); the exit code.
+int remove_installed_unit(std::string_view unit)
+{
+    const char* override_dir = std::getenv("CORVANE_SYSTEMD_DIR");
+    bool system = !(override_dir && *override_dir);
+    std::string dir = system ? std::string("/etc/systemd/system") : std::string(override_dir);
+    std::string warning;
+    auto removed = fs::remove_unit(dir, unit, system, &warning);
+    if (!warning.empty())
+        std::fprintf(stderr, "%s\n", warning.c_str());
+    if (!removed && removed.error().code == ENOENT) {
+        std::printf("%.*s is not installed\n", static_cast<int>(unit.size()), unit.data());
+        return 0;
+    }
+    if (!removed) {
+        std::fprintf(stderr, "%s\n", removed.error().text.c_str());
+        return 1;
+    }
+    std::printf("Removed %s\n", fs::join_path(dir, unit).c_str());
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    ws::ensure_standard_descriptors();
+    fs::ensure_standard_descriptors();
     const ws::Role role = ws::role_for_program(argc > 0 ? argv[0] : "Larkd");
     const auto& id = ws::identity_of(role);
 
@@ -90,7 +105,7 @@ int main(int argc, char** argv)
     // Relative paths in the configuration are relative to the program.
     std::string program_dir = fs::directory_of(fs::program_path());
     std::string ini = configuration_path(program_dir);
-    if (!program_dir.empty() && ::chdir(program_dir.c_str()) != 0) {
+    if (!program_dir.empty() && !fs::change_directory(program_dir)) {
         // Absolute paths still work; relative ones resolve against where we are.
     }
     if (!fs::is_regular_file(ini)) {
@@ -101,9 +116,9 @@ int main(int argc, char** argv)
     ws::ServerConfig config(ini, role);
     bool service = config.run_as_service();
     if (action == Action::remove_unit)
-        return ws::remove_unit(id.unit);
+        return remove_installed_unit(id.unit);
 
-    auto stop = ws::StopSignal::install();
+    auto stop = fs::StopSignal::install();
     if (!stop) {
         std::fprintf(stderr, "%s\n", stop.error().text.c_str());
         return 1;
@@ -111,9 +126,9 @@ int main(int argc, char** argv)
     std::string log_dir = config.log_dir();
     std::string failure = corvane::text::format("%.*s could not start; see %s", static_cast<int>(id.program.size()),
                                                 id.program.data(), fs::join_path(log_dir, id.server_log).c_str());
-    ws::Readiness readiness;
+    fs::StartReport readiness;
     if (service && !foreground) {
-        auto detached = ws::detach(failure);
+        auto detached = fs::detach(failure);
         if (!detached) {
             std::fprintf(stderr, "%s\n", detached.error().text.c_str());
             return 1;
@@ -128,11 +143,11 @@ int main(int argc, char** argv)
         return 1;
     }
     std::string pid_file = fs::join_path(log_dir, id.pid_file);
-    (void)ws::write_pid_file(pid_file);
+    (void)fs::write_pid_file(pid_file);
     readiness.ready();
 
     server.run(*stop);
     server.shut_down();
-    ws::remove_pid_file(pid_file);
+    fs::remove_pid_file(pid_file);
     return 0;
 }

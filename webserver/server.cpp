@@ -1,22 +1,33 @@
 #include "webserver/server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <algorithm>
+#include <array>
 #include <cerrno>
-#include <thread>
 
+#include "common/ini/profile.h"
+#include "common/platform/daemon.h"
 #include "common/platform/files.h"
+#include "common/platform/process.h"
+#include "common/platform/sockets.h"
 #include "common/text/strings.h"
-#include "webserver/daemon.h"
-#include "webserver/http_connection.h"
+#include "webserver/event_tokens.h"
 
 namespace corvane::webserver {
 
 namespace fs = corvane::platform;
+
+namespace {
+
+// How often deadlines are looked at while anything is open.
+constexpr auto sweep_period = std::chrono::milliseconds(100);
+// After a stop request, how long connections in progress may still take.
+constexpr auto stop_grace = std::chrono::seconds(10);
+// Descriptors one connection may hold: its socket, a body file, a CGI's
+// pipe and process; and what the server keeps for itself.
+constexpr std::size_t descriptors_per_connection = 4;
+constexpr std::size_t reserved_descriptors = 64;
+
+}  // namespace
 
 Server::Server(const ServerConfig& config) : m_config(config), m_codec(codec::key_path_for(config.path())) {}
 
@@ -32,11 +43,10 @@ std::string Server::log_path() const
 
 std::uint16_t Server::port() const
 {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (!m_listen || ::getsockname(m_listen.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    if (!m_listen)
         return 0;
-    return ntohs(address.sin_port);
+    auto local = fs::local_address(m_listen.get());
+    return local ? local->port : 0;
 }
 
 void Server::empty_temp_dir(const std::string& dir)
@@ -57,12 +67,10 @@ bool Server::open_listener()
 {
     std::string bind = m_config.bind_address();
     int port = m_config.port();
-    in_addr address{};
-    address.s_addr = htonl(INADDR_ANY);
     bool specific = !bind.empty() && bind != "0.0.0.0";
     // An address that does not read is refused: listening everywhere
     // instead would expose a server meant for one interface.
-    if (specific && ::inet_pton(AF_INET, bind.c_str(), &address) != 1) {
+    if (specific && !fs::is_bind_address(bind)) {
         m_log->line(log::Level::error, "BindAddress %s is not an IPv4 address", text::without_controls(bind).c_str());
         m_log->line(log::Level::error, "Socket could not listen, error code %d", EINVAL);
         return false;
@@ -75,22 +83,12 @@ bool Server::open_listener()
         m_log->line(log::Level::error, "Socket could not listen, error code %d", EINVAL);
         return false;
     }
-
-    fs::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    int one = 1;
-    sockaddr_in socket_address{};
-    socket_address.sin_family = AF_INET;
-    socket_address.sin_port = htons(static_cast<std::uint16_t>(port));
-    socket_address.sin_addr = address;
-    // SO_REUSEADDR: a restart must not wait for the old connections'
-    // TIME_WAIT to pass.
-    if (!fd || ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-        ::bind(fd.get(), reinterpret_cast<sockaddr*>(&socket_address), sizeof socket_address) != 0 ||
-        ::listen(fd.get(), SOMAXCONN) != 0) {
-        m_log->line(log::Level::error, "Socket could not listen, error code %d", errno);
+    auto listener = fs::listen_tcp(specific ? bind : std::string(), port);
+    if (!listener) {
+        m_log->line(log::Level::error, "Socket could not listen, error code %d", listener.error().code);
         return false;
     }
-    m_listen = std::move(fd);
+    m_listen = std::move(*listener);
     return true;
 }
 
@@ -113,8 +111,6 @@ bool Server::start()
     std::string log_dir = m_config.log_dir();
     (void)fs::make_directories(log_dir);
 
-    int level = m_config.log_level();
-
     log::LogSettings settings;
     settings.directory = log_dir;
     settings.file_name = std::string(id.server_log);
@@ -122,10 +118,21 @@ bool Server::start()
     settings.size_limit_kb = m_config.max_log_file_size_kb();
     settings.product = std::string(id.product);
     settings.lock_file = false;
-    settings.threshold = level;
+    settings.threshold = m_config.log_level();
     m_log = std::make_unique<log::LogFile>(settings);
     m_log_path = m_log->current_path();
     m_log->line(log::Level::lifecycle, "Larkd initializing...");
+
+    auto poller = fs::Poller::create();
+    auto wakeup = fs::Wakeup::create();
+    if (!poller || !wakeup) {
+        m_log->line(log::Level::error, "Could not initialize the event loop: %s",
+                    (!poller ? poller.error() : wakeup.error()).text.c_str());
+        fail_start();
+        return false;
+    }
+    m_poller.emplace(std::move(*poller));
+    m_wakeup.emplace(std::move(*wakeup));
 
     if (!open_listener()) {
         fail_start();
@@ -146,50 +153,167 @@ bool Server::start()
     if (!m_mime.load(fs::join_path(base_dir, "MimeTypes.cfg")))
         m_log->line(log::Level::notable, "Could not load MimeTypes.cfg.");
     m_access_log.open(fs::join_path(log_dir, id.access_log));
+
+    std::size_t descriptors = fs::raise_descriptor_limit();
+    std::size_t affordable =
+        descriptors > reserved_descriptors ? (descriptors - reserved_descriptors) / descriptors_per_connection : 8;
+    m_max_connections = std::min<std::size_t>(static_cast<std::size_t>(m_config.max_connections()), affordable);
+    m_bridge = std::make_unique<CgiBridge>(*m_poller, *m_wakeup, static_cast<std::size_t>(m_config.concurrent_cgis()));
+    m_router = std::make_unique<Router>(m_config, m_codec, m_cgi, m_throttle);
+    m_context = std::make_unique<ServerContext>(
+        ServerContext{m_config, *m_log, m_mime, m_access_log, *m_router, *m_bridge, m_finished});
     m_running = true;
     return true;
 }
 
-void Server::accept_one()
+void Server::accept_connections(Clock::time_point now)
 {
-    sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    int fd = ::accept4(m_listen.get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
-        int error = errno;
-        if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR || error == ECONNABORTED)
+    m_accept_pending = false;
+    m_accept_full = false;
+    while (m_listen) {
+        if (m_connections.size() >= m_max_connections && !make_room()) {
+            // Every connection is busy with a request: the new ones wait in
+            // the listen queue until one ends.
+            m_accept_full = true;
             return;
-        m_log->line(log::Level::error, "Could not accept connection, Winsock error : %d", error);
-        // Out of descriptors or memory: the listening socket stays ready, so
-        // pause rather than spin on it.
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return;
+        }
+        auto accepted = fs::accept_connection(m_listen.get());
+        if (!accepted) {
+            int error = accepted.error().code;
+            if (error == EAGAIN || error == EWOULDBLOCK)
+                return;
+            if (error == ECONNABORTED || error == EINTR)
+                continue;
+            m_log->line(log::Level::error, "Could not accept connection, Winsock error : %d", error);
+            // Out of descriptors or memory: try again at the next sweep
+            // rather than spin on a listening socket that stays ready.
+            m_accept_pending = true;
+            return;
+        }
+        std::uint64_t id = m_next_id++;
+        int fd = accepted->socket.get();
+        if (!m_poller->add(fd, fs::Poller::readable | fs::Poller::writable, make_token(TokenKind::connection, id))) {
+            m_log->line(log::Level::error, "Could not accept connection, Winsock error : %d", errno);
+            continue;
+        }
+        auto connection = std::make_unique<HttpConnection>(*m_context, std::move(*accepted), id, now);
+        HttpConnection& c = *connection;
+        m_connections.emplace(id, std::move(connection));
+        c.start(now);
     }
-    ServerContext context{m_config, *m_log, m_codec, m_cgi, m_mime, m_access_log};
-    HttpConnection connection(context, fs::UniqueFd(fd), peer.sin_addr.s_addr);
-    connection.serve();
 }
 
-void Server::run(const StopSignal& stop)
+bool Server::make_room()
 {
-    using clock = std::chrono::steady_clock;
-    auto next_tick = clock::now() + tick_period;
-    while (m_running && !stop.requested()) {
-        pollfd fds[2] = {{m_listen.get(), POLLIN, 0}, {stop.fd(), POLLIN, 0}};
-        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next_tick - clock::now()).count();
-        int n = ::poll(fds, 2, wait < 0 ? 0 : static_cast<int>(wait));
-        if (stop.requested())
+    for (auto& [id, connection] : m_connections) {
+        if (connection->idle()) {
+            connection->drop();
+            destroy_finished();
+            return true;
+        }
+    }
+    return false;
+}
+
+void Server::dispatch(const fs::Poller::Event& event, Clock::time_point now)
+{
+    std::uint64_t id = token_id(event.token);
+    switch (token_kind(event.token)) {
+    case TokenKind::listener:
+        accept_connections(now);
+        break;
+    case TokenKind::stop:
+        break;  // the loop looks at the flag
+    case TokenKind::wakeup:
+        m_wakeup->clear();
+        m_bridge->on_wakeup();
+        break;
+    case TokenKind::connection:
+        if (auto it = m_connections.find(id); it != m_connections.end())
+            it->second->on_socket_event(event.events, now);
+        break;
+    case TokenKind::cgi_output:
+        m_bridge->on_output_event(id);
+        break;
+    case TokenKind::cgi_exit:
+        m_bridge->on_exit_event(id);
+        break;
+    }
+}
+
+void Server::sweep(Clock::time_point now)
+{
+    for (auto& [id, connection] : m_connections)
+        connection->on_timer(now);
+    m_bridge->sweep();
+    destroy_finished();
+    if (m_accept_pending || m_accept_full)
+        accept_connections(now);
+}
+
+void Server::destroy_finished()
+{
+    while (!m_finished.empty()) {
+        std::vector<std::uint64_t> ids;
+        ids.swap(m_finished);
+        for (std::uint64_t id : ids)
+            m_connections.erase(id);
+    }
+}
+
+void Server::run(const fs::StopSignal& stop)
+{
+    if (!m_running)
+        return;
+    (void)m_poller->add(m_listen.get(), fs::Poller::readable, make_token(TokenKind::listener, 0));
+    (void)m_poller->add(stop.fd(), fs::Poller::readable, make_token(TokenKind::stop, 0));
+    (void)m_poller->add(m_wakeup->fd(), fs::Poller::readable, make_token(TokenKind::wakeup, 0));
+
+    std::array<fs::Poller::Event, 256> events;
+    auto now = Clock::now();
+    auto next_tick = now + tick_period;
+    auto next_sweep = now + sweep_period;
+    std::optional<Clock::time_point> stopping_until;
+    // Clients may be waiting in the queue already.
+    accept_connections(now);
+    for (;;) {
+        now = Clock::now();
+        bool busy = !m_connections.empty() || m_bridge->runs() > 0 || m_accept_pending;
+        auto until = busy ? std::min(next_tick, next_sweep) : next_tick;
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - now).count();
+        auto n = m_poller->wait(events, static_cast<int>(std::max<std::int64_t>(0, wait)));
+        if (!n) {
+            m_log->line(log::Level::error, "Windows wait error : %d", n.error().code);
             break;
-        if (n > 0 && (fds[0].revents & POLLIN))
-            accept_one();
-        auto now = clock::now();
+        }
+        now = Clock::now();
+        // One look at Corvane.ini for everything handled in this round.
+        ini::ReadScope settings_once(m_config.path());
+        for (std::size_t i = 0; i < *n; ++i)
+            dispatch(events[i], now);
+        destroy_finished();
+        if (m_accept_full && m_connections.size() < m_max_connections)
+            accept_connections(now);
+        if (now >= next_sweep) {
+            sweep(now);
+            next_sweep = now + sweep_period;
+        }
         if (now >= next_tick) {
             tick();
             next_tick = now + tick_period;
         }
+        if (stop.requested() && !stopping_until) {
+            // New clients are refused from now on; those being served finish.
+            m_poller->remove(m_listen.get());
+            m_listen.reset();
+            m_accept_pending = false;
+            m_accept_full = false;
+            stopping_until = now + stop_grace;
+        }
+        if (stopping_until && (m_connections.empty() || now >= *stopping_until))
+            break;
     }
-    if (m_log)
-        m_log->line(log::Level::routine, "Larkd received shutdown notice.");
+    m_log->line(log::Level::routine, "Larkd received shutdown notice.");
 }
 
 void Server::tick()
@@ -207,10 +331,15 @@ void Server::shut_down()
     if (!m_running)
         return;
     m_running = false;
-    m_mime.clear();
+    // Connections still open write their lines and let go of their CGIs.
+    m_connections.clear();
+    m_finished.clear();
     m_log->line(log::Level::detail, "Closing listen socket...");
     m_listen.reset();
+    // The libraries' ShutDown comes after their last Main has returned.
+    m_bridge->shut_down();
     m_cgi.shut_down(*m_log);
+    m_bridge.reset();
     m_access_log.close();
     m_log->line(log::Level::lifecycle, "Larkd exiting.");
     m_log.reset();

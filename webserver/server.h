@@ -4,30 +4,45 @@
 // start() prepares the directories, opens the server log, writes every
 // setting it knows back into Corvane.ini, listens on BindAddress:Port, loads
 // and starts the CGIs, loads MimeTypes.cfg and opens the access log. run()
-// accepts one connection at a time and serves it to its end; between
-// connections it runs the tick, which moves a too-large access log or server
-// log aside, and it ends when a stop has been requested (a stop that arrives
-// while a connection is served takes effect after that connection).
-// shut_down() tells the CGI libraries to shut down and closes the logs.
+// is one thread waiting on every socket, CGI pipe and CGI process at once:
+// each connection advances when its socket is ready, so a slow or silent
+// client holds one slot and nothing else. At MaxConnections the oldest
+// connection that has not yet sent its request is dropped for a new one.
+// CGI libraries run on a pool of threads (cgi_bridge.h), whose end nobody
+// waits for. Between events run the deadlines (every 100 ms while anything
+// is open) and the tick, which moves a too-large access log or server log
+// aside.
+//
+// A stop request closes the listening socket; the connections in progress
+// are given a few seconds to finish. shut_down() waits for the CGI
+// library calls still running, tells the libraries to shut down and closes
+// the logs.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "common/codec/password_codec.h"
 #include "common/log/log_file.h"
+#include "common/mime_types/mime_type_table.h"
+#include "common/platform/daemon.h"
+#include "common/platform/poller.h"
 #include "common/platform/unique_fd.h"
 #include "webserver/access_log.h"
+#include "webserver/auth_throttle.h"
+#include "webserver/cgi_bridge.h"
 #include "webserver/cgi_table.h"
-#include "webserver/mime_table.h"
+#include "webserver/http_connection.h"
+#include "webserver/router.h"
 #include "webserver/server_config.h"
 
 namespace corvane::webserver {
 
 constexpr std::chrono::seconds tick_period{5};
-
-class StopSignal;
 
 class Server {
 public:
@@ -40,7 +55,7 @@ public:
     // cannot run (its log says why).
     bool start();
     // Serves connections until stop is requested.
-    void run(const StopSignal& stop);
+    void run(const platform::StopSignal& stop);
     // Moves logs that grew past MaxLogFileSize aside.
     void tick();
     // Runs at most once; also run by the destructor.
@@ -52,18 +67,37 @@ public:
     std::string log_path() const;
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     bool open_listener();
     void empty_temp_dir(const std::string& dir);
-    void accept_one();
     void fail_start();
+    void dispatch(const platform::Poller::Event& event, Clock::time_point now);
+    void accept_connections(Clock::time_point now);
+    bool make_room();
+    void sweep(Clock::time_point now);
+    void destroy_finished();
 
     const ServerConfig& m_config;
     std::unique_ptr<log::LogFile> m_log;
     codec::PasswordCodec m_codec;
     CgiTable m_cgi;
-    MimeTable m_mime;
+    mime_types::MimeTypeTable m_mime;
     AccessLog m_access_log;
+    AuthThrottle m_throttle;
     platform::UniqueFd m_listen;
+    std::optional<platform::Poller> m_poller;
+    std::optional<platform::Wakeup> m_wakeup;
+    std::unique_ptr<CgiBridge> m_bridge;
+    std::unique_ptr<Router> m_router;
+    std::unique_ptr<ServerContext> m_context;
+    // By id, which grows with every accept: the first idle one is the oldest.
+    std::map<std::uint64_t, std::unique_ptr<HttpConnection>> m_connections;
+    std::vector<std::uint64_t> m_finished;
+    std::uint64_t m_next_id = 1;
+    std::size_t m_max_connections = 0;
+    bool m_accept_pending = false;  // accepting failed for want of resources
+    bool m_accept_full = false;     // at MaxConnections with nobody to drop
     std::string m_log_path;
     bool m_running = false;
 };

@@ -1,5 +1,7 @@
 #include "webserver/server_config.h"
 
+#include <thread>
+
 #include "common/platform/files.h"
 #include "common/text/strings.h"
 
@@ -142,6 +144,43 @@ int ServerConfig::connection_timeout_seconds() const
 {
     int seconds = m_profile.number(section(), "ConnectionTimeout", defaults::connection_timeout_seconds);
     return seconds < 1 ? defaults::connection_timeout_seconds : seconds;
+}
+
+int ServerConfig::header_timeout_seconds() const
+{
+    int seconds = m_profile.number(section(), "HeaderTimeout", defaults::header_timeout_seconds);
+    return seconds < 1 ? defaults::header_timeout_seconds : seconds;
+}
+
+int ServerConfig::min_body_rate() const
+{
+    int rate = m_profile.number(section(), "MinBodyRate", defaults::min_body_rate);
+    return rate < 0 ? defaults::min_body_rate : rate;
+}
+
+std::int64_t ServerConfig::max_request_body() const
+{
+    auto document = m_profile.snapshot();
+    auto value = document->get(section(), "MaxRequestBody");
+    if (!value || value->empty())
+        return defaults::max_request_body;
+    std::int64_t bytes = text::leading_number(*value);
+    return bytes < 0 ? defaults::max_request_body : bytes;
+}
+
+int ServerConfig::max_connections() const
+{
+    int count = m_profile.number(section(), "MaxConnections", defaults::max_connections);
+    return count < 8 ? 8 : count;
+}
+
+int ServerConfig::concurrent_cgis() const
+{
+    if (m_identity->role == Role::admin)
+        return 1;
+    int cores = static_cast<int>(std::thread::hardware_concurrency());
+    int threads = m_profile.number(section(), "EngineThreads", 2 * (cores > 0 ? cores : 1));
+    return threads < 1 ? 1 : threads;
 }
 
 bool ServerConfig::write_back() const

@@ -12,6 +12,7 @@
 // cached until it changes on disk.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,18 @@ constexpr int max_log_file_size_kb = 5000;
 // A connection that shows no sign of life for this long is ended. The
 // setting ConnectionTimeout (seconds, not written back) can shorten it.
 constexpr int connection_timeout_seconds = 300;
+// The whole header block must arrive within HeaderTimeout seconds of the
+// connection, and a body at MinBodyRate bytes a second at least (after the
+// same grace), so that a client sending a byte now and then cannot hold a
+// connection for as long as it likes.
+constexpr int header_timeout_seconds = 10;
+constexpr int min_body_rate = 1024;
+// MaxRequestBody (bytes): a POST announcing more is answered 413 before
+// any of its body is read.
+constexpr std::int64_t max_request_body = 64 * 1024 * 1024;
+// MaxConnections: open connections at most; at the limit the oldest one
+// that has not yet sent its request goes first.
+constexpr int max_connections = 1000;
 }  // namespace defaults
 
 // Limits of the settings that are kept as text.
@@ -91,6 +104,14 @@ public:
     // What the path "/" stands for.
     std::string cgi_base1() const;
     int connection_timeout_seconds() const;
+    int header_timeout_seconds() const;
+    int min_body_rate() const;  // bytes per second; 0 switches the rate off
+    std::int64_t max_request_body() const;
+    int max_connections() const;
+    // How many CGI requests run at once: EngineThreads (default twice the
+    // cores) on the user server; one on the administration server, whose
+    // programs edit shared files.
+    int concurrent_cgis() const;
 
     // Writes every setting the server knows back with its effective value
     // (in one replacement of the file), so that the file always lists them.

@@ -1,5 +1,7 @@
 #include "common/platform/io.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,6 +41,22 @@ IoResult write_some(int fd, std::string_view data)
         n = ::write(fd, data.data(), data.size());
     } while (n < 0 && errno == EINTR);
     return outcome(n, false);
+}
+
+Result<UniqueFd> open_for_appending(const std::string& path, unsigned mode)
+{
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
+    if (!fd)
+        return os_error("open", path);
+    return fd;
+}
+
+std::optional<std::uint64_t> size_of(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
 }
 
 }  // namespace corvane::platform

@@ -15,11 +15,11 @@ namespace corvane::platform {
 Result<Pipe> make_pipe()
 {
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
         return os_error("pipe");
     Pipe pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
-    int flags = ::fcntl(pipe.read_end.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(pipe.read_end.get(), F_SETFL, flags | O_NONBLOCK) != 0)
+    // The write end's only status flag was O_NONBLOCK.
+    if (::fcntl(pipe.write_end.get(), F_SETFL, 0) != 0)
         return os_error("fcntl");
     return pipe;
 }

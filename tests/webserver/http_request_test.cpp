@@ -52,7 +52,8 @@ TEST(HttpRequest, StatusOfTheRequestLine)
         {"GET x.html HTTP/1.0\r\n\r\n", 400},     // would name a sibling of the directory
         {"GET  / HTTP/1.0\r\n\r\n", 400},         // empty URL
         {"GET / HTTP/1.0\r\nContent-Length: -5\r\n\r\n", 400},
-        {"GET / HTTP/1.0\r\nContent-Length: 99999999999\r\n\r\n", 400},
+        // A huge length is a length: the body limit refuses it, unread.
+        {"GET / HTTP/1.0\r\nContent-Length: 99999999999\r\n\r\n", 200},
     };
     for (const auto& c : cases)
         EXPECT_EQ(parse(c.block).status, c.status) << c.block;

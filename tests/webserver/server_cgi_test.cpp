@@ -16,14 +16,16 @@ namespace {
 class CgiTest : public WebServerTest {
 protected:
     // The test library as <tree>/Lib.so at /lib, the test program as
-    // cgi-bin/t.cgi and as the configured program /prog.
-    void start_with_cgis(const std::string& extra = "")
+    // cgi-bin/t.cgi and as the configured program /prog. The administration
+    // server runs CGIs only with credentials configured; local clients pass
+    // them while LocalAuth is No.
+    void start_with_cgis(const std::string& extra = "", const std::string& auth = "Auth=-admin:pw\n")
     {
         install(TEST_CGI_LIBRARY, "Lib.so");
         install(TEST_CGI_PROGRAM, "cgi-bin/t.cgi");
         install(TEST_CGI_PROGRAM, "prog.cgi");
         m_tree.write("HTML/index.html", "static index");
-        start("CgiBase1=/lib\nCgiFile1=" + m_tree.path("Lib.so") +
+        start(auth + "CgiBase1=/lib\nCgiFile1=" + m_tree.path("Lib.so") +
               "\nCgiBase2=/prog\nCgiFile2=" + m_tree.path("prog.cgi") + "\n" + extra);
     }
     // The NAME=value lines of the test CGI's default answer.
@@ -165,11 +167,23 @@ TEST_F(CgiTest, AProgramThatCannotStartLeavesNothingOpen)
 {
     start_with_cgis();
     m_tree.write("cgi-bin/plain.cgi", "not executable", 0644);
+    // Counted while the server is idle: a program's answer can end a moment
+    // before the program itself is collected, so wait for a steady count.
+    auto idle_descriptors = [this] {
+        int last = -1;
+        for (int i = 0; i < 40; ++i) {
+            int now = m_server.open_descriptors();
+            if (now == last)
+                return now;
+            last = now;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return last;
+    };
     EXPECT_EQ(get("/cgi-bin/t.cgi").status, 200);
-    // Counted while the server is idle: after a static request has ended.
     EXPECT_EQ(get("/index.html?before").status, 200);
     ASSERT_TRUE(wait_access("/index.html?before"));
-    int before = m_server.open_descriptors();
+    int before = idle_descriptors();
 
     auto r = request("POST /cgi-bin/plain.cgi HTTP/1.0\r\nContent-Length: 2\r\n\r\nab");
     EXPECT_EQ(r.status_line, "HTTP/1.0 500 Internal Server Error");
@@ -177,7 +191,7 @@ TEST_F(CgiTest, AProgramThatCannotStartLeavesNothingOpen)
     EXPECT_EQ(get("/index.html?after").status, 200);
     ASSERT_TRUE(wait_access("/index.html?after"));
     EXPECT_NE(access_log().find("\"POST /cgi-bin/plain.cgi HTTP/1.0\" 500 "), std::string::npos);
-    EXPECT_EQ(m_server.open_descriptors(), before);
+    EXPECT_EQ(idle_descriptors(), before);
     EXPECT_NE(log().find("Could not run " + m_tree.path("cgi-bin/plain.cgi")), std::string::npos);
 }
 
@@ -193,13 +207,13 @@ TEST_F(CgiTest, SlowAndVanishingParties)
     ::close(fd);
     EXPECT_EQ(get("/").status, 200);
 
-    // A program that never answers is ended after the idle time.
+    // A program that never answers is ended after the idle time; its
+    // status line waits for its first bytes, which never come.
     int hang = connect_to(m_tree.port());
     ASSERT_GE(hang, 0);
     send_all(hang, "GET /cgi-bin/t.cgi?hang HTTP/1.0\r\n\r\n");
-    auto partial = read_until_closed(hang, std::chrono::seconds(15));
+    EXPECT_EQ(read_until_closed(hang, std::chrono::seconds(15)), "");
     ::close(hang);
-    EXPECT_EQ(partial.rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
     EXPECT_EQ(get("/").status, 200);
 
     // A POST that promises more than it sends never reaches its CGI.
@@ -221,7 +235,7 @@ TEST_F(CgiTest, SlowAndVanishingParties)
 
 TEST_F(CgiTest, CgiCredentials)
 {
-    start_with_cgis("CgiAuth1=-cgi:pw\n");
+    start_with_cgis("CgiAuth1=-cgi:pw\n", "");
     EXPECT_EQ(get("/lib", "127.0.0.2").status, 401);
     EXPECT_EQ(get("/index.html", "127.0.0.2").status, 200);  // only the CGI asks
     EXPECT_EQ(get("/lib").status, 200);                      // local clients pass

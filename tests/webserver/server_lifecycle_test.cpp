@@ -63,7 +63,7 @@ TEST_F(WebServerTest, StartAndStop)
 TEST_F(WebServerTest, AStopWaitsForTheConnectionBeingServed)
 {
     install(TEST_CGI_LIBRARY, "Lib.so");
-    start("CgiBase1=/lib\nCgiFile1=" + m_tree.path("Lib.so") + "\n");
+    start("Auth=-admin:pw\nCgiBase1=/lib\nCgiFile1=" + m_tree.path("Lib.so") + "\n");
     int fd = connect_to(m_tree.port());
     ASSERT_GE(fd, 0);
     send_all(fd, "GET /lib?sleep=1500&big=5000 HTTP/1.0\r\n\r\n");

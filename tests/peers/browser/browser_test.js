@@ -60,7 +60,10 @@ function makeTree(port, userPort) {
     '[General]', 'RunAsService=No', 'LogLevel=1',
     '[Directories]', `TempDir=${root}/Temp`, `LogDir=${root}/Logs`, `BaseDir=${root}`,
     `TemplateDir=${sourceDir}/templates`, `UserDir=${root}/Users`,
+    // The administration server runs its programs only with credentials
+    // configured (which this machine's clients pass while LocalAuth is No).
     '[AdminWebServer]', `Port=${port}`, 'BindAddress=127.0.0.1', `HtmlDir=${root}/HTML`, `CgiDir=${root}/cgi-bin`,
+    'Auth=-admin:s3cret',
   ];
   if (userPort) {
     ini.push('[WebServer]', `Port=${userPort}`, 'BindAddress=127.0.0.1', `HtmlDir=${root}/HTML`,

@@ -1,16 +1,26 @@
 // A CGI library for the web server's tests. StartUp and ShutDown append a
 // line to cgi-trace.txt beside the library file; StartUp refuses when a
-// file named like the library plus ".refuse" exists.
+// file named like the library plus ".refuse" exists. Beyond the words of
+// responder.h, Main knows two of its own:
+//   after=MS  answers, closes its output and only then works MS more, as
+//             the engine does when it checks mail after the response
+//   meet=N    waits (at most 2 s) until N calls are inside Main at once and
+//             answers "met" or "alone"
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <strings.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "tests/webserver/cgi/responder.h"
 
 namespace {
+
+std::atomic<int> inside{0};
 
 std::string own_path()
 {
@@ -57,9 +67,28 @@ extern "C" __attribute__((visibility("default"))) int Main(int input, int output
         }
         return nullptr;
     };
-    corvane::testing::cgi::respond(input, output, lookup, false);
+    const char* q = lookup("QUERY_STRING");
+    std::string query = q ? q : "";
+    std::string value;
+    namespace cgi = corvane::testing::cgi;
+    if (cgi::word(query, "meet", value)) {
+        int want = std::atoi(value.c_str());
+        ++inside;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (inside.load() < want && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        bool met = inside.load() >= want;
+        cgi::write_all(output, std::string("Content-Type: text/plain\r\n\r\n") + (met ? "met\n" : "alone\n"));
+        // The others may still be looking.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        --inside;
+    } else {
+        cgi::respond(input, output, lookup, false);
+    }
     if (input >= 0)
         ::close(input);
     ::close(output);
+    if (cgi::word(query, "after", value))
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(value.c_str())));
     return 1;
 }

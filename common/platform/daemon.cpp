@@ -1,4 +1,4 @@
-#include "webserver/daemon.h"
+#include "common/platform/daemon.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -14,11 +14,10 @@
 #include <cstring>
 
 #include "common/platform/files.h"
-#include "common/text/strings.h"
 
 extern char** environ;
 
-namespace corvane::webserver {
+namespace corvane::platform {
 
 namespace fs = corvane::platform;
 
@@ -78,7 +77,7 @@ bool StopSignal::requested() const
     return stop_requested != 0;
 }
 
-void Readiness::report(char c)
+void StartReport::report(char c)
 {
     if (!m_report)
         return;
@@ -89,7 +88,7 @@ void Readiness::report(char c)
     m_report.reset();
 }
 
-Result<Readiness> detach(const std::string& failure_message)
+Result<StartReport> detach(const std::string& failure_message)
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
@@ -135,7 +134,7 @@ Result<Readiness> detach(const std::string& failure_message)
         if (null > STDERR_FILENO)
             ::close(null);
     }
-    return Readiness(fs::UniqueFd(fds[1]));
+    return StartReport(fs::UniqueFd(fds[1]));
 }
 
 void ensure_standard_descriptors()
@@ -159,37 +158,36 @@ Result<void> write_pid_file(const std::string& path)
 void remove_pid_file(const std::string& path)
 {
     auto content = fs::read_file(path, 64);
-    if (content && text::leading_number(*content) == ::getpid())
+    if (content && std::strtol(content->c_str(), nullptr, 10) == ::getpid())
         (void)fs::remove_file(path);
 }
 
-int remove_unit(std::string_view unit)
+Result<void> change_directory(const std::string& path)
 {
-    const char* override_dir = std::getenv("CORVANE_SYSTEMD_DIR");
-    bool system = !(override_dir && *override_dir);
-    std::string dir = system ? std::string("/etc/systemd/system") : std::string(override_dir);
+    if (::chdir(path.c_str()) != 0)
+        return os_error("chdir", path);
+    return {};
+}
+
+Result<void> remove_unit(const std::string& dir, std::string_view unit, bool use_systemctl, std::string* warning)
+{
     std::string name(unit);
     std::string path = fs::join_path(dir, name);
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
-        std::printf("%s is not installed\n", name.c_str());
-        return 0;
-    }
-    if (system) {
+    if (::lstat(path.c_str(), &st) != 0)
+        return os_error("lstat", path);
+    if (use_systemctl) {
         const char* disable[] = {"systemctl", "disable", "--now", name.c_str(), nullptr};
-        if (!run_quietly(disable))
-            std::fprintf(stderr, "systemctl disable --now %s failed\n", name.c_str());
+        if (!run_quietly(disable) && warning)
+            *warning = "systemctl disable --now " + name + " failed";
     }
-    if (::unlink(path.c_str()) != 0) {
-        std::fprintf(stderr, "Could not remove %s: %s\n", path.c_str(), std::strerror(errno));
-        return 1;
-    }
-    if (system) {
+    if (::unlink(path.c_str()) != 0)
+        return os_error("Could not remove", path);
+    if (use_systemctl) {
         const char* reload[] = {"systemctl", "daemon-reload", nullptr};
         (void)run_quietly(reload);
     }
-    std::printf("Removed %s\n", path.c_str());
-    return 0;
+    return {};
 }
 
-}  // namespace corvane::webserver
+}  // namespace corvane::platform

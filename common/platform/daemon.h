@@ -1,5 +1,6 @@
-// What makes the web server a Linux service: the stop signals, detaching
-// from the terminal with a pid file, and removing an installed systemd unit.
+// What makes a server program a Linux service: the stop signals, detaching
+// from the terminal with a pid file, the working directory, and removing an
+// installed systemd unit.
 //
 // SIGTERM and SIGINT request an orderly stop; SIGHUP and SIGPIPE are
 // ignored (a client that goes away shows as a failed send, not a dead
@@ -14,7 +15,7 @@
 #include "common/platform/result.h"
 #include "common/platform/unique_fd.h"
 
-namespace corvane::webserver {
+namespace corvane::platform {
 
 // Process-wide: install() once, then wait on fd() with poll().
 class StopSignal {
@@ -28,10 +29,10 @@ private:
 };
 
 // Held by the detached server until it knows whether it started.
-class Readiness {
+class StartReport {
 public:
-    Readiness() = default;
-    explicit Readiness(platform::UniqueFd report) : m_report(std::move(report)) {}
+    StartReport() = default;
+    explicit StartReport(platform::UniqueFd report) : m_report(std::move(report)) {}
     void ready() { report('0'); }
     void failed() { report('1'); }
 
@@ -44,7 +45,7 @@ private:
 // /dev/null) and returns in the detached process. The starting process
 // stays in this call, prints failure_message on stderr when the server
 // reports a failure, and exits.
-Result<Readiness> detach(const std::string& failure_message);
+Result<StartReport> detach(const std::string& failure_message);
 
 // Opens /dev/null on any of descriptors 0, 1 and 2 that is closed, so that
 // no file, socket or pipe can ever take their place.
@@ -55,9 +56,12 @@ void ensure_standard_descriptors();
 Result<void> write_pid_file(const std::string& path);
 void remove_pid_file(const std::string& path);
 
-// Stops, disables and deletes an installed unit (in /etc/systemd/system, or
-// in $CORVANE_SYSTEMD_DIR without calling systemctl). Prints what it did;
-// the exit code for the program.
-int remove_unit(std::string_view unit);
+Result<void> change_directory(const std::string& path);
 
-}  // namespace corvane::webserver
+// Removes the unit file dir/unit. With use_systemctl the unit is stopped
+// and disabled first and systemd reloaded after; their failures are
+// reported in *warning (the file still goes). ENOENT when the unit is not
+// installed.
+Result<void> remove_unit(const std::string& dir, std::string_view unit, bool use_systemctl, std::string* warning);
+
+}  // namespace corvane::platform
