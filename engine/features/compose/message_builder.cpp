@@ -11,7 +11,7 @@
 #include "common/text/strings.h"
 #include "engine/features/compose/compose_directory.h"
 #include "engine/features/compose/iso2022jp.h"
-#include "engine/store/addrbook/address_list.h"
+#include "engine/store/addresses/address_helpers.h"
 #include "engine/store/message_index/store_files.h"
 #include "common/mime_types/mime_type_table.h"
 
@@ -185,7 +185,7 @@ void scan_text(const std::string& path, bool iso2022jp, const std::string& delim
 
 std::string domain_for(const MessageFields& fields, const BuildOptions& options)
 {
-    const std::string address = addrbook::address_of(fields.from);
+    const std::string address = addresses::bare_address(fields.from);
     const std::size_t at = address.rfind('@');
     if (at != std::string::npos) {
         std::string domain = address.substr(at + 1);
@@ -355,7 +355,7 @@ Result<std::string> build_message(const ComposeDirectory& dir, const MessageFiel
     head += "X-Mailer: " + clean_header_value(options.mailer) + "\n";
     if (!fields.in_reply_to.empty())
         write_header(head, "In-Reply-To", fields.in_reply_to, HeaderKind::text, options.charset);
-    const std::string own_address = clean_header_value(addrbook::address_of(fields.from));
+    const std::string own_address = clean_header_value(addresses::bare_address(fields.from));
     if (fields.confirm_delivery)
         head += "Return-Receipt-To: " + own_address + "\n";
     if (fields.confirm_read) {

@@ -4,7 +4,7 @@
 
 #include "common/text/strings.h"
 #include "engine/store/addrbook/address_book.h"
-#include "engine/store/addrbook/address_list.h"
+#include "engine/store/addresses/address_helpers.h"
 
 namespace corvane::compose {
 namespace {
@@ -32,15 +32,15 @@ std::string entry_text(const Candidate& c)
 std::string reply_recipients(const OriginalSenders& original, ReplyKind kind, std::string_view own_from,
                              addrbook::AddressBook* book)
 {
-    const std::string own = text::bounded(addrbook::address_of(own_from), max_reply_field);
+    const std::string own = text::bounded(addresses::bare_address(own_from), max_reply_field);
     std::string list = original.reply_to + ";" + original.from;
     if (kind == ReplyKind::all)
         list += ";" + original.to + ";" + original.cc;
 
     std::vector<Candidate> candidates;
-    for (const std::string& piece : addrbook::split_address_list(list)) {
-        Candidate c{text::bounded(addrbook::display_name_of(piece), max_reply_field),
-                    text::bounded(addrbook::address_of(piece), max_reply_field)};
+    for (std::string_view piece : addresses::split_list(list)) {
+        Candidate c{text::bounded(addresses::display_name(piece), max_reply_field),
+                    text::bounded(addresses::bare_address(piece), max_reply_field)};
         if (c.name == c.address)
             c.name.clear();
         if (c.address.empty())

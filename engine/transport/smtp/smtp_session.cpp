@@ -5,7 +5,7 @@
 #include "common/platform/files.h"
 #include "common/text/base64.h"
 #include "common/text/strings.h"
-#include "engine/store/addrbook/address_list.h"
+#include "engine/store/addresses/address_helpers.h"
 
 namespace corvane::transport {
 namespace {
@@ -66,8 +66,8 @@ SmtpSession::~SmtpSession() = default;
 std::vector<std::string> SmtpSession::recipient_addresses(std::string_view recipients)
 {
     std::vector<std::string> out;
-    for (const std::string& piece : addrbook::split_address_list(recipients)) {
-        std::string address = command_safe(addrbook::address_of(piece));
+    for (std::string_view piece : addresses::split_list(recipients)) {
+        std::string address = command_safe(addresses::bare_address(piece));
         if (!address.empty())
             out.push_back(std::move(address));
     }
@@ -77,7 +77,7 @@ std::vector<std::string> SmtpSession::recipient_addresses(std::string_view recip
 bool SmtpSession::send(std::string_view from, std::string_view recipients, const std::string& message_path)
 {
     m_log.message(log::Level::detail, "SMTP Starting");
-    m_from = command_safe(addrbook::address_of(from));
+    m_from = command_safe(addresses::bare_address(from));
     m_recipients = recipient_addresses(recipients);
     if (m_recipients.empty()) {
         m_log.message(log::Level::error, "SMTP Message not To: anyone");
