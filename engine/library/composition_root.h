@@ -23,6 +23,7 @@
 #include "engine/features/mail_check/mail_check.h"
 #include "engine/features/mailbox_actions/mailbox_actions.h"
 #include "engine/features/not_available/not_available.h"
+#include "engine/features/read_confirmation/read_confirmation.h"
 #include "engine/features/welcome/welcome_message.h"
 
 namespace corvane::library {
@@ -43,7 +44,7 @@ private:
     not_available::ViewHandlers m_views;
     compose::ComposeViews m_compose;
     mail_check::MailCheck m_mail_check;
-    not_available::ReadConfirmation m_read_confirmation;
+    read_confirmation::ReadConfirmations m_read_confirmation;
     not_available::NewUserHandler m_new_user;
     not_available::TagValues m_tags;
     // What the start and the end of a session hand on.
