@@ -86,7 +86,8 @@ public:
     int socket() const { return m_socket.get(); }
     State state() const { return m_state; }
     bool done() const { return m_state == State::Done; }
-    // Still waiting for its request: the first to go when the server is full.
+    // Still waiting for its header block: the first to go when the server
+    // is full (then those still receiving a body).
     bool idle() const { return m_state == State::ReadingHeaders; }
 
     // CgiListener

@@ -205,14 +205,24 @@ void Server::accept_connections(Clock::time_point now)
 
 bool Server::make_room()
 {
+    // The oldest connection still sending its header block goes first; when
+    // every one has sent its request, the oldest still sending a body (a
+    // client sending a body a byte at a time must not keep new clients out
+    // either). Connections whose request is being answered stay.
+    HttpConnection* victim = nullptr;
     for (auto& [id, connection] : m_connections) {
         if (connection->idle()) {
-            connection->drop();
-            destroy_finished();
-            return true;
+            victim = connection.get();
+            break;
         }
+        if (!victim && connection->state() == HttpConnection::State::ReceivingBody)
+            victim = connection.get();
     }
-    return false;
+    if (!victim)
+        return false;
+    victim->drop();
+    destroy_finished();
+    return true;
 }
 
 void Server::dispatch(const fs::Poller::Event& event, Clock::time_point now)

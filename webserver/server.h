@@ -7,7 +7,8 @@
 // is one thread waiting on every socket, CGI pipe and CGI process at once:
 // each connection advances when its socket is ready, so a slow or silent
 // client holds one slot and nothing else. At MaxConnections the oldest
-// connection that has not yet sent its request is dropped for a new one.
+// connection that has not yet sent its request (or else its body) is
+// dropped for a new one.
 // CGI libraries run on a pool of threads (cgi_bridge.h), whose end nobody
 // waits for. Between events run the deadlines (every 100 ms while anything
 // is open) and the tick, which moves a too-large access log or server log

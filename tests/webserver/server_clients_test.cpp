@@ -229,6 +229,20 @@ TEST_F(UserServer, AtTheLimitTheOldestIdleConnectionMakesRoom)
     send_all(idle.fds[7], "GET /page.html HTTP/1.0\r\n\r\n");
     EXPECT_EQ(parse_response(read_until_closed(idle.fds[7])).body, "<p>page</p>");
     ASSERT_TRUE(wait_user_log("[1] Connection dropped: too many open connections"));
+
+    // Clients that sent their request but hold back its body make room too,
+    // the oldest first.
+    Sockets bodies;
+    for (int i = 0; i < 8; ++i) {
+        bodies.fds.push_back(connect_to(m_tree.port()));
+        ASSERT_GE(bodies.fds.back(), 0);
+        send_all(bodies.fds.back(), "POST /lib HTTP/1.0\r\nContent-Length: 1000\r\n\r\nsome");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    start = clock_type::now();
+    EXPECT_EQ(get("/page.html").status, 200);
+    EXPECT_LT(since(start).count(), 1000);
+    EXPECT_EQ(read_until_closed(bodies.fds[0], std::chrono::seconds(2)), "");
 }
 
 TEST_F(WebServerTest, TheAdministrationServerRunsNoCgiWithoutCredentials)
