@@ -15,13 +15,14 @@ namespace fs = corvane::platform;
 
 CgiRun::Read CgiRun::read(std::string& out, std::size_t limit)
 {
+    static char buffer[64 * 1024];  // only the event loop's thread reads
     while (m_output && out.size() < limit) {
-        std::size_t have = out.size();
-        out.resize(limit);
-        auto r = fs::read_some(m_output.get(), out.data() + have, limit - have);
-        out.resize(have + (r.status == fs::IoStatus::ok ? r.bytes : 0));
-        if (r.status == fs::IoStatus::ok)
+        std::size_t room = std::min(sizeof buffer, limit - out.size());
+        auto r = fs::read_some(m_output.get(), buffer, room);
+        if (r.status == fs::IoStatus::ok) {
+            out.append(buffer, r.bytes);
             continue;
+        }
         if (r.status == fs::IoStatus::would_block)
             return Read::would_block;
         // The end, or a failed read, which is the end as well.

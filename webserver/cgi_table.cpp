@@ -1,7 +1,5 @@
 #include "webserver/cgi_table.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <memory>
 
@@ -84,11 +82,7 @@ bool CgiTable::load(const ServerConfig& config, codec::PasswordCodec& codec, log
         // Relative names are relative to the program's directory (the
         // current one); a library must be named by path, or dlopen would
         // search the system's library directories instead.
-        if (file.front() != '/') {
-            char cwd[4096];
-            if (::getcwd(cwd, sizeof cwd))
-                file = platform::join_path(cwd, file);
-        }
+        file = platform::absolute_path(file);
         if (!platform::is_regular_file(file)) {
             log.line(log::Level::notable, "Could not find %s", file.c_str());
             continue;
