@@ -177,6 +177,21 @@ void HttpConnection::drop()
 
 // ---- the request ------------------------------------------------------------------
 
+bool HttpConnection::received(const fs::IoResult& r)
+{
+    if (r.status == fs::IoStatus::ok)
+        return true;
+    if (r.status == fs::IoStatus::would_block) {
+        m_may_read = false;
+    } else if (r.status == fs::IoStatus::closed || peer_gone(r.error)) {
+        fail("Connection closed unexpectedly");
+    } else {
+        m_log.line(log::Level::error, "Winsock error on receive : %d", r.error);
+        fail(nullptr);
+    }
+    return false;
+}
+
 void HttpConnection::receive_headers()
 {
     for (;;) {
@@ -187,19 +202,8 @@ void HttpConnection::receive_headers()
             return;
         }
         auto r = fs::receive_some(m_socket.get(), m_receive.data() + m_filled, space - 1);
-        if (r.status == fs::IoStatus::would_block) {
-            m_may_read = false;
+        if (!received(r))
             return;
-        }
-        if (r.status == fs::IoStatus::closed || (r.status == fs::IoStatus::failed && peer_gone(r.error))) {
-            fail("Connection closed unexpectedly");
-            return;
-        }
-        if (r.status == fs::IoStatus::failed) {
-            m_log.line(log::Level::error, "Winsock error on receive : %d", r.error);
-            fail(nullptr);
-            return;
-        }
         std::size_t searched_from = m_filled >= 3 ? m_filled - 3 : 0;
         m_filled += r.bytes;
         std::string_view received(m_receive.data(), m_filled);
@@ -344,19 +348,8 @@ void HttpConnection::receive_body()
     while (m_body_expected > 0) {
         std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(m_body_expected, chunk));
         auto r = fs::receive_some(m_socket.get(), buffer, want);
-        if (r.status == fs::IoStatus::would_block) {
-            m_may_read = false;
+        if (!received(r))
             return;
-        }
-        if (r.status == fs::IoStatus::closed || (r.status == fs::IoStatus::failed && peer_gone(r.error))) {
-            fail("Connection closed unexpectedly");
-            return;
-        }
-        if (r.status == fs::IoStatus::failed) {
-            m_log.line(log::Level::error, "Winsock error on receive : %d", r.error);
-            fail(nullptr);
-            return;
-        }
         m_body_received += r.bytes;
         if (!write_input(buffer, r.bytes))
             return;

@@ -96,6 +96,9 @@ public:
     void cgi_readable() override;
 
 private:
+    // True when r brought bytes; otherwise waits for the next event or
+    // ends the connection, as r says.
+    bool received(const platform::IoResult& r);
     void receive_headers();
     void process_request();
     void route_request();

@@ -171,11 +171,15 @@ void Server::accept_connections(Clock::time_point now)
     m_accept_pending = false;
     m_accept_full = false;
     while (m_listen) {
-        if (m_connections.size() >= m_max_connections && !make_room()) {
-            // Every connection is busy with a request: the new ones wait in
-            // the listen queue until one ends.
-            m_accept_full = true;
-            return;
+        HttpConnection* victim = nullptr;
+        if (m_connections.size() >= m_max_connections) {
+            victim = oldest_unanswered();
+            if (!victim) {
+                // Every connection is busy with a request: the new ones wait
+                // in the listen queue until one ends.
+                m_accept_full = true;
+                return;
+            }
         }
         auto accepted = fs::accept_connection(m_listen.get());
         if (!accepted) {
@@ -190,6 +194,11 @@ void Server::accept_connections(Clock::time_point now)
             m_accept_pending = true;
             return;
         }
+        // Room is made only for a client that is really there.
+        if (victim) {
+            victim->drop();
+            destroy_finished();
+        }
         std::uint64_t id = m_next_id++;
         int fd = accepted->socket.get();
         if (!m_poller->add(fd, fs::Poller::readable | fs::Poller::writable, make_token(TokenKind::connection, id))) {
@@ -203,7 +212,7 @@ void Server::accept_connections(Clock::time_point now)
     }
 }
 
-bool Server::make_room()
+HttpConnection* Server::oldest_unanswered()
 {
     // The oldest connection still sending its header block goes first; when
     // every one has sent its request, the oldest still sending a body (a
@@ -211,18 +220,12 @@ bool Server::make_room()
     // either). Connections whose request is being answered stay.
     HttpConnection* victim = nullptr;
     for (auto& [id, connection] : m_connections) {
-        if (connection->idle()) {
-            victim = connection.get();
-            break;
-        }
+        if (connection->idle())
+            return connection.get();
         if (!victim && connection->state() == HttpConnection::State::ReceivingBody)
             victim = connection.get();
     }
-    if (!victim)
-        return false;
-    victim->drop();
-    destroy_finished();
-    return true;
+    return victim;
 }
 
 void Server::dispatch(const fs::Poller::Event& event, Clock::time_point now)

@@ -75,7 +75,8 @@ private:
     void fail_start();
     void dispatch(const platform::Poller::Event& event, Clock::time_point now);
     void accept_connections(Clock::time_point now);
-    bool make_room();
+    // The connection that makes room for a new one at MaxConnections, or null.
+    HttpConnection* oldest_unanswered();
     void sweep(Clock::time_point now);
     void destroy_finished();
 

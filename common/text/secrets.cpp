@@ -1,21 +1,12 @@
 #include "common/text/secrets.h"
 
+#include <algorithm>
+
 #include "common/text/strings.h"
 
 namespace corvane::text {
 
 namespace {
-
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return 0;
-}
 
 // The engine's reading of a form name: "+" is a blank, "%" takes the next
 // two characters as hex digits (a non-digit counts as 0), a NUL ends it.
@@ -27,7 +18,8 @@ std::string decoded_name(std::string_view raw)
         if (c == '+') {
             c = ' ';
         } else if (c == '%' && i + 2 < raw.size()) {
-            c = static_cast<char>(hex_value(raw[i + 1]) << 4 | hex_value(raw[i + 2]));
+            // A character that is no digit counts as 0, as the engine has it.
+            c = static_cast<char>(std::max(0, hex_value(raw[i + 1])) << 4 | std::max(0, hex_value(raw[i + 2])));
             i += 2;
         }
         if (c == '\0')

@@ -240,7 +240,7 @@ TEST_F(UserServer, AtTheLimitTheOldestIdleConnectionMakesRoom)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     start = clock_type::now();
-    EXPECT_EQ(get("/page.html").status, 200);
+    EXPECT_EQ(get("/page.html").status, 200) << user_log();
     EXPECT_LT(since(start).count(), 1000);
     EXPECT_EQ(read_until_closed(bodies.fds[0], std::chrono::seconds(2)), "");
 }
