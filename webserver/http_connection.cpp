@@ -524,12 +524,13 @@ void HttpConnection::close_connection()
         m_input.reset();
         m_log.flush();
         if (m_socket) {
-            fs::shutdown_sending(m_socket.get());
             // What the client sent beyond the request is read and dropped,
             // so that closing does not reset the connection under the
-            // response; a body nobody read is waited for a little.
+            // response (closing sends the end of our stream); a body nobody
+            // read is waited for a little, with our side already ended.
             auto status = fs::discard_received(m_socket.get(), linger_bytes);
             if (m_body_unread && (status == fs::IoStatus::would_block || status == fs::IoStatus::ok)) {
+                fs::shutdown_sending(m_socket.get());
                 m_state = State::Lingering;
                 m_linger_until = Clock::now() + linger_time;
                 return;
