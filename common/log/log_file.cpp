@@ -1,11 +1,6 @@
 #include "common/log/log_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -40,19 +35,6 @@ std::string_view stamp_for(std::time_t now)
         cached_second = now;
     }
     return std::string_view(cached, cached_size);
-}
-
-void write_fully(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return;  // a full disk loses the line; nothing better to do here
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
 }
 
 }  // namespace
@@ -191,16 +173,17 @@ bool LogFile::open_locked()
 {
     if (m_fd)
         return true;
-    m_fd.reset(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640));
-    if (!m_fd) {
+    auto opened = fs::open_for_appending(m_path, 0640);
+    if (!opened) {
         // The log cannot report its own failure; say it once on stderr
         // until the file opens again.
         if (!m_reported_failure) {
-            std::fprintf(stderr, "corvane: cannot open log file %s: %s\n", m_path.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "corvane: cannot open log file %s: %s\n", m_path.c_str(), opened.error().text.c_str());
             m_reported_failure = true;
         }
         return false;
     }
+    m_fd = std::move(*opened);
     m_reported_failure = false;
     banner_locked("starting");
     return true;
@@ -214,7 +197,7 @@ void LogFile::close_locked()
 void LogFile::write_locked(std::string_view bytes)
 {
     if (open_locked())
-        write_fully(m_fd.get(), bytes);
+        (void)fs::write_all(m_fd.get(), bytes);  // a full disk loses the line; nothing better to do
 }
 
 void LogFile::banner_locked(const char* word)
@@ -222,7 +205,7 @@ void LogFile::banner_locked(const char* word)
     if (level_number(Level::banner) < threshold() || !m_fd)
         return;
     std::string message = "----- " + m_settings.product + " Log file " + word + " -----";
-    write_fully(m_fd.get(), format_line(fs::now(), {}, message));
+    (void)fs::write_all(m_fd.get(), format_line(fs::now(), {}, message));
 }
 
 void LogFile::write_message(std::string_view message)
@@ -251,7 +234,7 @@ bool LogFile::check_rotation()
     std::string lock_file = lock_file_path();
     auto drop_lock_file = [&] {
         if (m_settings.lock_file)
-            ::unlink(lock_file.c_str());
+            (void)fs::remove_file(lock_file);
     };
     std::time_t now = fs::now();
 
@@ -270,8 +253,8 @@ bool LogFile::check_rotation()
         drop_lock_file();
         return false;
     }
-    struct stat st {};
-    if (!open_locked() || ::fstat(m_fd.get(), &st) != 0 || st.st_size < m_size_limit) {
+    std::optional<fs::FileIdentity> open_file = open_locked() ? fs::identity_of(m_fd.get()) : std::nullopt;
+    if (!open_file || open_file->size < static_cast<std::uint64_t>(m_size_limit)) {
         drop_lock_file();
         return false;
     }
@@ -286,11 +269,12 @@ bool LogFile::check_rotation()
     std::string aside = (dot == std::string::npos || (slash != std::string::npos && dot < slash))
                             ? m_path + ".old"
                             : m_path.substr(0, dot) + ".old";
-    ::unlink(aside.c_str());
-    if (::rename(m_path.c_str(), aside.c_str()) != 0) {
+    (void)fs::remove_file(aside);
+    if (!fs::rename_file(m_path, aside)) {
         // Keep writing to the large file; the next check tries again and the
         // lock file stays until then.
-        m_fd.reset(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640));
+        if (auto reopened = fs::open_for_appending(m_path, 0640))
+            m_fd = std::move(*reopened);
         return true;
     }
     open_locked();

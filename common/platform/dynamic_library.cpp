@@ -53,6 +53,14 @@ void DynamicLibrary::close()
         ::dlclose(std::exchange(m_handle, nullptr));
 }
 
+void DynamicLibrary::keep_loaded() const
+{
+    if (!m_handle)
+        return;
+    if (void* resident = ::dlopen(m_path.c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE))
+        ::dlclose(resident);
+}
+
 std::string module_path_of(const void* address)
 {
     Dl_info info{};

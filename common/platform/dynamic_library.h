@@ -28,6 +28,10 @@ public:
         return reinterpret_cast<F>(symbol(name));
     }
     void close();
+    // Keeps the library in the process for good, even after close(), for a
+    // library whose process-wide state and exit handlers make unloading
+    // unsafe; a later open() of the same file finds the copy that stayed.
+    void keep_loaded() const;
 
 private:
     void* m_handle = nullptr;

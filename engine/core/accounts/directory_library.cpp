@@ -1,7 +1,6 @@
 #include "engine/core/accounts/directory_library.h"
 
 // Only the constants and types come from the header; nothing is linked.
-#include <dlfcn.h>
 #include <ldap.h>
 #include <sys/time.h>
 
@@ -68,8 +67,7 @@ Result<std::unique_ptr<DirectoryLibrary>> DirectoryLibrary::load_from(const std:
     // taking it out of the process again is neither clean nor safe. Once
     // bound it stays mapped; unloading drops our handle and entry points,
     // and a later load finds the same copy.
-    if (void* resident = ::dlopen(library->path().c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE))
-        ::dlclose(resident);
+    library->keep_loaded();
     return std::unique_ptr<DirectoryLibrary>(new DirectoryLibrary(std::move(*library), api));
 }
 

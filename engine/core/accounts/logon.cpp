@@ -6,6 +6,7 @@
 #include "common/ini/document.h"
 #include "common/ini/profile.h"
 #include "common/log/log_file.h"
+#include "common/log/logged_text.h"
 #include "common/text/strings.h"
 #include "engine/core/accounts/account_names.h"
 #include "engine/core/accounts/directory_library.h"
@@ -156,8 +157,7 @@ LogonResult Check::directory(std::string_view host_text, std::string_view typed)
     }
     auto names = result.values(entry, engine.text("LDAPAuth", "NameAttr", "cn", 63));
     if (!names.empty())
-        log(log::Level::detail, "LDAP logon of %s: entry %s", m_name.c_str(),
-            text::without_controls(text::cut(names[0], 79)).c_str());
+        log(log::Level::detail, "LDAP logon of %s: entry %s", m_name.c_str(), log::logged_name(names[0]).c_str());
     auto passwords = result.values(entry, engine.text("LDAPAuth", "PassAttr", "password", 63));
     if (passwords.empty())
         return LogonResult::refused;

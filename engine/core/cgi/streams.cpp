@@ -1,7 +1,5 @@
 #include "engine/core/cgi/streams.h"
 
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +7,7 @@
 #include <cstdarg>
 #include <ctime>
 
+#include "common/platform/sigpipe.h"
 #include "common/text/strings.h"
 
 namespace corvane::cgi {
@@ -112,46 +111,6 @@ void OutputStream::close()
 
 // ---- FdOutputStream ----------------------------------------------------------
 
-namespace {
-
-// Writes everything to fd. A reader that went away gives EPIPE, and the
-// kernel also raises SIGPIPE, whose default action would end the whole host
-// process; the signal is blocked for this thread during the write and a
-// SIGPIPE that our write caused is taken back before it is unblocked.
-bool write_without_sigpipe(int fd, std::string_view bytes)
-{
-    sigset_t pipe_set;
-    sigemptyset(&pipe_set);
-    sigaddset(&pipe_set, SIGPIPE);
-    sigset_t pending;
-    sigemptyset(&pending);
-    sigpending(&pending);
-    const bool already_pending = sigismember(&pending, SIGPIPE) == 1;
-    sigset_t old_mask;
-    pthread_sigmask(SIG_BLOCK, &pipe_set, &old_mask);
-
-    bool ok = true;
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EPIPE && !already_pending) {
-                const timespec no_wait{0, 0};
-                while (sigtimedwait(&pipe_set, nullptr, &no_wait) < 0 && errno == EINTR) {
-                }
-            }
-            ok = false;
-            break;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
-    return ok;
-}
-
-}  // namespace
-
 FdOutputStream::FdOutputStream(platform::UniqueFd fd) : m_fd(std::move(fd)) {}
 
 FdOutputStream::~FdOutputStream()
@@ -161,7 +120,9 @@ FdOutputStream::~FdOutputStream()
 
 bool FdOutputStream::sink(std::string_view bytes)
 {
-    return m_fd.valid() && write_without_sigpipe(m_fd.get(), bytes);
+    // The host's client may have gone: that fails the stream, it must not
+    // end the host with SIGPIPE.
+    return m_fd.valid() && platform::write_all_without_sigpipe(m_fd.get(), bytes).ok();
 }
 
 void FdOutputStream::close_sink()

@@ -24,8 +24,7 @@ namespace corvane::dispatch {
 
 namespace {
 
-// How much of a request's own text a log line shows.
-using log::max_logged_name;
+// How much of a request's own text a log line shows (names: log::logged_name).
 constexpr std::size_t max_logged_address = 63;
 constexpr std::size_t max_logged_query = 512;
 constexpr std::size_t max_logged_field = 16;
@@ -256,7 +255,7 @@ void Flow::logon_refused()
 {
     if (present("User")) {
         const std::string& user = m_fields.value("User");
-        std::string name = shown(user, max_logged_name);
+        std::string name = log::logged_name(user);
         m_log.line(log::Level::notable, log::texts::bad_logon, name.c_str());
         if (!user.empty() && !accounts::is_valid_user_name(accounts::cut_user_name(user)))
             m_log.line(log::Level::notable, "The name %s cannot name an account", name.c_str());
@@ -286,13 +285,13 @@ void Flow::rescue_draft()
         return;
     }
     m_log.line(log::Level::notable, "Draft for user %s not saved: the request does not come from that user's session",
-               shown(user, max_logged_name).c_str());
+               log::logged_name(user).c_str());
 }
 
 Next Flow::logon()
 {
     std::string user = m_fields.value("User");
-    std::string name = shown(user, max_logged_name);
+    std::string name = log::logged_name(user);
     if (sessions::SessionHold old = m_sessions.find_by_user(user)) {
         std::string old_id = old->id();
         m_log.line(log::Level::detail, log::texts::old_session_found, name.c_str(), old_id.c_str());
@@ -329,7 +328,7 @@ void Flow::status_check(accounts::LogonResult result)
         return;
     }
     std::string user = m_fields.value("User");
-    std::string name = shown(user, max_logged_name);
+    std::string name = log::logged_name(user);
     std::string remote = remote_address();
     std::string where = shown(remote, max_logged_address);
 
@@ -420,7 +419,7 @@ void Flow::logout()
 {
     sessions::Session& session = *m_request.session();
     session.retrieval_pending.store(false);
-    m_log.line(log::Level::routine, log::texts::logging_out, shown(session.user_name(), max_logged_name).c_str());
+    m_log.line(log::Level::routine, log::texts::logging_out, log::logged_name(session.user_name()).c_str());
     std::string id = session.id();
     bool had_key = false;
     {
