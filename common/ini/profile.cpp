@@ -1,7 +1,5 @@
 #include "common/ini/profile.h"
 
-#include <fcntl.h>
-
 #include <cerrno>
 #include <list>
 #include <memory>
@@ -45,11 +43,18 @@ public:
             if (it != m_entries.end() && it->second.identity == *id)
                 return it->second.document;
         }
-        fs::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        auto document = fd ? read_and_store(path, std::move(fd)) : nullptr;
+        // Only a regular file: a FIFO or device under the name would block
+        // or feed us without end.
+        auto file = fs::open_regular_file(path);
+        if (!file) {
+            if (unreadable)
+                *unreadable = file.error().code != ENOENT;
+            return empty();
+        }
+        auto document = read_and_store(path, std::move(file->fd));
         if (!document) {
             if (unreadable)
-                *unreadable = errno != ENOENT;
+                *unreadable = true;
             return empty();
         }
         return document;
@@ -93,10 +98,8 @@ private:
     {
         auto id = fs::identity_of(fd.get());
         auto data = fs::read_fd(fd.get(), max_file_size);
-        if (!id || !data) {
-            errno = data ? EIO : data.error().code;
+        if (!id || !data)
             return nullptr;
-        }
         auto document = std::make_shared<const Document>(Document::parse(*data));
         put(path, Entry{*id, std::move(fd), document, {}});
         return document;

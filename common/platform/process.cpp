@@ -116,4 +116,16 @@ std::size_t raise_descriptor_limit()
     return static_cast<std::size_t>(limit.rlim_cur);
 }
 
+pid_t current_process_id()
+{
+    return ::getpid();
+}
+
+bool process_exists(pid_t pid)
+{
+    if (pid <= 0)
+        return false;
+    return ::kill(pid, 0) == 0 || errno == EPERM;
+}
+
 }  // namespace corvane::platform

@@ -60,4 +60,10 @@ void kill_group(pid_t pid);
 // many connections needs more than the usual 1024); the limit in force.
 std::size_t raise_descriptor_limit();
 
+// This process's id.
+pid_t current_process_id();
+// Whether a process of that id exists (also one of another user, which we
+// may not signal); false for ids below 1.
+bool process_exists(pid_t pid);
+
 }  // namespace corvane::platform

@@ -1,12 +1,11 @@
 #include "engine/core/cgi/streams.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <ctime>
 
+#include "common/platform/io.h"
 #include "common/platform/sigpipe.h"
 #include "common/text/strings.h"
 
@@ -24,20 +23,16 @@ std::size_t InputStream::read(char* buffer, std::size_t size)
     if (!m_fd.valid() || m_remaining == 0 || size == 0)
         return 0;
     std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size, m_remaining));
-    for (;;) {
-        ssize_t n = ::read(m_fd.get(), buffer, want);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            // The peer delivered less than it announced (or the read
-            // failed): the body ends here.
-            m_short = true;
-            m_remaining = 0;
-            return 0;
-        }
-        m_remaining -= static_cast<std::uint64_t>(n);
-        return static_cast<std::size_t>(n);
+    platform::IoResult got = platform::read_some(m_fd.get(), buffer, want);
+    if (got.status != platform::IoStatus::ok) {
+        // The peer delivered less than it announced (or the read failed):
+        // the body ends here.
+        m_short = true;
+        m_remaining = 0;
+        return 0;
     }
+    m_remaining -= got.bytes;
+    return got.bytes;
 }
 
 std::string InputStream::read_up_to(std::size_t max_bytes)

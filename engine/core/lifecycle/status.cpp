@@ -1,13 +1,12 @@
 #include "engine/core/lifecycle/status.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstring>
+
+#include "common/platform/process.h"
 
 namespace corvane::lifecycle {
 
@@ -33,9 +32,7 @@ std::atomic_ref<std::int32_t> word(unsigned char* base, std::size_t offset)
 
 bool process_alive(std::int32_t pid)
 {
-    if (pid <= 0)
-        return false;
-    return ::kill(pid, 0) == 0 || errno == EPERM;
+    return platform::process_exists(pid);
 }
 
 Result<StatusArea> StatusArea::create(const std::string& name)
@@ -44,7 +41,7 @@ Result<StatusArea> StatusArea::create(const std::string& name)
     if (!memory)
         return memory.error();
     StatusArea area(std::move(*memory));
-    word(area.bytes(), pid_offset).store(static_cast<std::int32_t>(::getpid()));
+    word(area.bytes(), pid_offset).store(static_cast<std::int32_t>(platform::current_process_id()));
     return area;
 }
 
