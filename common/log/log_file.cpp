@@ -6,6 +6,7 @@
 
 #include "common/platform/clock.h"
 #include "common/platform/files.h"
+#include "common/platform/io.h"
 #include "common/platform/time_format.h"
 #include "common/text/strings.h"
 
@@ -253,8 +254,8 @@ bool LogFile::check_rotation()
         drop_lock_file();
         return false;
     }
-    std::optional<fs::FileIdentity> open_file = open_locked() ? fs::identity_of(m_fd.get()) : std::nullopt;
-    if (!open_file || open_file->size < static_cast<std::uint64_t>(m_size_limit)) {
+    std::optional<std::uint64_t> size = open_locked() ? fs::size_of(m_fd.get()) : std::nullopt;
+    if (!size || *size < static_cast<std::uint64_t>(m_size_limit)) {
         drop_lock_file();
         return false;
     }

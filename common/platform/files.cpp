@@ -118,14 +118,6 @@ std::uint64_t tree_size_at(int dirfd, int depth)
 
 }  // namespace
 
-Result<UniqueFd> open_for_appending(const std::string& path, unsigned mode)
-{
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, static_cast<mode_t>(mode)));
-    if (!fd)
-        return os_error("open", path);
-    return fd;
-}
-
 Result<void> write_all(int fd, std::string_view data)
 {
     while (!data.empty()) {

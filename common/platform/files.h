@@ -98,9 +98,6 @@ std::string path_nocase(const std::string& dir, std::string_view name);
 // Reads a whole file; fails when it is larger than max_bytes.
 Result<std::string> read_file(const std::string& path, std::size_t max_bytes = 64u << 20);
 Result<std::string> read_fd(int fd, std::size_t max_bytes);
-// Opens a file for appending (every write lands at its end, also when
-// another process appends too), creating it with mode when missing.
-Result<UniqueFd> open_for_appending(const std::string& path, unsigned mode = 0640);
 // Writes all of data to a blocking descriptor, resuming after short writes
 // and interrupted calls.
 Result<void> write_all(int fd, std::string_view data);
