@@ -7,17 +7,30 @@
 //              resident memory
 //   index      Messages.idx of 100,000 entries: save and load in
 //              milliseconds, resident memory of the loaded index
+//   small      small messages stored one by one on tmpfs: microseconds per
+//              message, against the floor of one file made and renamed
+//              into its folder per message
+//   calls      the system calls behind one small message, counted by
+//              strace (when installed) for the receiver and for the floor
 //
-// Run from a release build: build/<dir>/bench/store/store_bench
+// Run from a release build: build/<dir>/bench/store/store_bench [part] [n]
+// (no part: all of them; n is the receiver's MB or the count of small
+// messages).
+#include <fcntl.h>
 #include <malloc.h>
 #include <stdio.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -269,12 +282,18 @@ void bench_index()
         long before = status_kb("VmRSS:");
         reset_peak();
         auto start = Clock::now();
+        std::clock_t cpu_start = std::clock();
         store::MessageIndex index;
         index.open(user_dir);
         double took = seconds_since(start);
+        double cpu = static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
         long after = status_kb("VmRSS:");
-        std::printf("index:    load %zu entries: %.1f ms, resident +%ld MB (peak +%ld MB)\n", index.size(), took * 1000,
-                    (after - before) / 1024, (status_kb("VmHWM:") - before) / 1024);
+        // On a busy machine the processor time is the steadier figure.
+        std::printf(
+            "index:    load %zu entries: %.1f ms (processor time %.1f ms), resident +%ld MB (peak +%ld MB), "
+            "%s\n",
+            index.size(), took * 1000, cpu * 1000, (after - before) / 1024, (status_kb("VmHWM:") - before) / 1024,
+            index.dirty() ? "changed" : "unchanged");
         start = Clock::now();
         index.mark_dirty();
         (void)index.save();
@@ -287,18 +306,203 @@ void bench_index()
     (void)fs::remove_tree(user_dir);
 }
 
+// A small message as mail clients send it: a dozen header lines, a short
+// text body.
+std::string small_message(std::uint32_t i)
+{
+    std::string m = text::format(
+        "Return-Path: <sender%u@example.com>\r\nReceived: from mail.example.com by mx.example.net; "
+        "Tue, 15 Jun 1999 10:20:30 -0500\r\nMessage-ID: <%u.bench@example.com>\r\n"
+        "Date: Tue, 15 Jun 1999 10:20:30 -0500\r\nFrom: Sender %u <sender%u@example.com>\r\n"
+        "To: Jo Smith <jo@example.com>\r\nSubject: A short note, number %u\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: 8bit\r\n\r\n",
+        i, i, i, i, i);
+    for (int line = 0; line < 12; ++line)
+        m += "Some ordinary text of an ordinary message, about sixty bytes long.\r\n";
+    return m;
+}
+
+// The receiver storing count small messages; microseconds per message.
+double store_small(const std::string& user_dir, std::uint32_t count)
+{
+    std::vector<std::string> messages;
+    for (std::uint32_t i = 0; i < count; ++i)
+        messages.push_back(small_message(i));
+    receiver::ReceiverOptions options;
+    store::MessageIndex index;
+    index.open(user_dir);
+    auto start = Clock::now();
+    for (const std::string& m : messages)
+        store_message(index, options, m);
+    return count ? seconds_since(start) * 1e6 / count : 0;
+}
+
+// The receiver storing count messages of the corpus (a third of them with
+// parts).
+double store_corpus(const std::string& user_dir, std::uint32_t count)
+{
+    std::vector<std::string> corpus = corpus_messages();
+    mime_types::MimeTypeTable types;
+    types.add_text("text/plain txt\ntext/html htm html\nimage/gif gif\napplication/octet-stream bin\n");
+    receiver::ReceiverOptions options;
+    options.types = &types;
+    store::MessageIndex index;
+    index.open(user_dir);
+    auto start = Clock::now();
+    for (std::uint32_t i = 0; i < count; ++i)
+        store_message(index, options, corpus[i % corpus.size()]);
+    return count ? seconds_since(start) * 1e6 / count : 0;
+}
+
+// The floor: per message one file made beside the folder, written, closed
+// and renamed into it, which any store that never shows a partial message
+// must do.
+double store_floor(const std::string& user_dir, std::uint32_t count)
+{
+    std::vector<std::string> messages;
+    for (std::uint32_t i = 0; i < count; ++i)
+        messages.push_back(small_message(i));
+    auto start = Clock::now();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::string temp = text::format("%s/.CV%06u.incoming", user_dir.c_str(), i + 1);
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 || ::write(fd, messages[i].data(), messages[i].size()) < 0 || ::close(fd) != 0 ||
+            ::rename(temp.c_str(), text::format("%s/Inbox/CV%06u.msg", user_dir.c_str(), i + 1).c_str()) != 0) {
+            std::fprintf(stderr, "floor: cannot write %s\n", temp.c_str());
+            return 0;
+        }
+    }
+    return count ? seconds_since(start) * 1e6 / count : 0;
+}
+
+using StoreWork = double (*)(const std::string&, std::uint32_t);
+
+double in_fresh_store(StoreWork work, std::uint32_t count, const std::string& parent)
+{
+    std::string user_dir = make_temp_dir(parent);
+    (void)fs::make_directory(user_dir + "/Inbox");
+    double micros = work(user_dir, count);
+    (void)fs::remove_tree(user_dir);
+    return micros;
+}
+
+std::string memory_dir()
+{
+    return fs::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
+}
+
+void bench_small(std::uint32_t count)
+{
+    double best_receiver = 1e9;
+    double best_floor = 1e9;
+    for (int round = 0; round < 5; ++round) {
+        best_receiver = std::min(best_receiver, in_fresh_store(store_small, count, memory_dir()));
+        best_floor = std::min(best_floor, in_fresh_store(store_floor, count, memory_dir()));
+    }
+    std::printf(
+        "small:    %u messages of %zu bytes on tmpfs: receiver %.1f us per message, "
+        "floor (one file made and renamed) %.1f us; ratio %.2f\n",
+        count, small_message(0).size(), best_receiver, best_floor, best_receiver / best_floor);
+}
+
+// System calls per message: strace counts a run of count messages and a run
+// of none, and the difference is divided by count. The run stores into a
+// directory made here, so that removing it is not counted.
+std::map<std::string, long> strace_counts(const std::string& self, const char* part, std::uint32_t count)
+{
+    std::map<std::string, long> counts;
+    std::string dir = make_temp_dir(memory_dir());
+    std::string out = dir + "/strace.txt";
+    std::string command = "strace -f -c -o '" + out + "' '" + self + "' " + part + " " + std::to_string(count) + " '" +
+                          dir + "' > /dev/null 2>&1";
+    if (std::system(command.c_str()) == 0) {
+        std::ifstream in(out);
+        std::string line;
+        while (std::getline(in, line)) {
+            // "% time  seconds  usecs/call  calls  [errors]  syscall"
+            std::istringstream fields(line);
+            std::vector<std::string> words;
+            for (std::string w; fields >> w;)
+                words.push_back(w);
+            if (words.size() < 5 || words[0].find_first_not_of("0123456789.") != std::string::npos)
+                continue;
+            const std::string& name = words.back();
+            if (name == "total")
+                continue;
+            counts[name] = std::atol(words[3].c_str());
+            if (words.size() == 6)
+                counts[name + " (failed)"] = std::atol(words[4].c_str());
+        }
+    }
+    (void)fs::remove_tree(dir);
+    return counts;
+}
+
+void bench_calls(const std::string& self, std::uint32_t count)
+{
+    if (std::system("command -v strace > /dev/null 2>&1") != 0) {
+        std::printf("calls:    strace is not installed; nothing counted\n");
+        return;
+    }
+    const std::pair<const char*, const char*> parts[] = {
+        {"small-run", "receiver, small messages"},
+        {"corpus-run", "receiver, corpus messages"},
+        {"floor-run", "floor (one file made and renamed)"},
+    };
+    for (const auto& [part, what] : parts) {
+        auto with = strace_counts(self, part, count);
+        auto without = strace_counts(self, part, 0);
+        double total = 0;
+        std::string detail;
+        for (const auto& [name, calls] : with) {
+            double per = static_cast<double>(calls - without[name]) / count;
+            if (per < 0.005)
+                continue;
+            if (name.find("(failed)") == std::string::npos)
+                total += per;
+            detail += text::format(" %s %.2f", name.c_str(), per);
+        }
+        std::printf("calls:    %s: %.2f system calls per message:%s\n", what, total, detail.c_str());
+    }
+}
+
 }  // namespace
 
-// store_bench [MB of the receiver's stream, default 50]
+// store_bench [receiver|hostile|index|small|calls] [n]
 int main(int argc, char** argv)
 {
-    std::size_t megabytes = argc > 1 ? static_cast<std::size_t>(std::max(1L, std::atol(argv[1]))) : 50;
-    // On the disk, and in memory (tmpfs), where only our own work counts.
-    bench_receiver(megabytes, "/tmp");
-    if (fs::is_directory("/dev/shm"))
-        bench_receiver(megabytes, "/dev/shm");
-    std::fflush(stdout);
-    bench_hostile_messages();
-    bench_index();
+    std::string part = argc > 1 ? argv[1] : "";
+    long n = argc > 2 ? std::atol(argv[2]) : -1;
+    const bool all = part.empty();
+    // Parts that strace runs by themselves, in a directory they are given.
+    if (argc > 3 && (part == "small-run" || part == "corpus-run" || part == "floor-run")) {
+        auto count = static_cast<std::uint32_t>(std::max(0L, n));
+        std::string user_dir = argv[3];
+        (void)fs::make_directory(user_dir + "/Inbox");
+        if (part == "small-run")
+            store_small(user_dir, count);
+        else if (part == "corpus-run")
+            store_corpus(user_dir, count);
+        else
+            store_floor(user_dir, count);
+        return 0;
+    }
+    if (all || part == "receiver") {
+        std::size_t megabytes = n > 0 ? static_cast<std::size_t>(n) : 50;
+        // On the disk, and in memory (tmpfs), where only our own work counts.
+        bench_receiver(megabytes, "/tmp");
+        if (fs::is_directory("/dev/shm"))
+            bench_receiver(megabytes, "/dev/shm");
+        std::fflush(stdout);
+    }
+    if (all || part == "hostile")
+        bench_hostile_messages();
+    if (all || part == "index")
+        bench_index();
+    if (all || part == "small")
+        bench_small(n > 0 ? static_cast<std::uint32_t>(n) : 2000);
+    if (all || part == "calls")
+        bench_calls(std::filesystem::read_symlink("/proc/self/exe").string(),
+                    n > 0 ? static_cast<std::uint32_t>(n) : 2000);
     return 0;
 }
