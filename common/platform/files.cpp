@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 
 namespace corvane::platform {
 
@@ -266,7 +268,7 @@ std::optional<FileIdentity> identity_of(int fd)
 
 // ---- directories -----------------------------------------------------------
 
-Result<std::vector<DirEntry>> list_directory(const std::string& path)
+Result<std::vector<DirEntry>> list_directory(const std::string& path, ListOrder order)
 {
     int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -289,7 +291,8 @@ Result<std::vector<DirEntry>> list_directory(const std::string& path)
         entries.push_back(DirEntry{de->d_name, is_dir});
     }
     ::closedir(dir);
-    std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+    if (order == ListOrder::by_name)
+        std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
     return entries;
 }
 
@@ -464,6 +467,15 @@ Result<void> rename_file(const std::string& from, const std::string& to)
     return {};
 }
 
+Result<void> rename_file(const std::string& from, const std::string& to, Replace replace)
+{
+    if (replace == Replace::yes)
+        return rename_file(from, to);
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0)
+        return os_error("rename", from + " -> " + to);
+    return {};
+}
+
 Result<void> touch_file(const std::string& path, unsigned mode)
 {
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
@@ -492,6 +504,178 @@ Result<DirectoryLock> DirectoryLock::acquire(const std::string& dir)
             return os_error("flock", dir);
     }
     return DirectoryLock(std::move(fd));
+}
+
+// ---- reading and writing through descriptors ---------------------------------
+
+Result<std::size_t> read_at(int fd, char* buffer, std::size_t size, std::uint64_t offset)
+{
+    for (;;) {
+        ssize_t n = ::pread(fd, buffer, size, static_cast<off_t>(offset));
+        if (n >= 0)
+            return static_cast<std::size_t>(n);
+        if (errno != EINTR)
+            return os_error("read");
+    }
+}
+
+Result<UniqueFd> create_file(const std::string& path, unsigned mode)
+{
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode));
+    if (!fd)
+        return os_error("open", path);
+    return fd;
+}
+
+Result<void> close_file(UniqueFd& fd)
+{
+    if (!fd)
+        return Error{EBADF, "close: not open"};
+    if (::close(fd.release()) != 0 && errno != EINTR)
+        return os_error("close");
+    return {};
+}
+
+Result<void> remove_directory(const std::string& path)
+{
+    if (::rmdir(path.c_str()) != 0)
+        return os_error("rmdir", path);
+    return {};
+}
+
+namespace {
+
+// Cleared the first time a file system refuses unnamed files: from then on
+// hidden names are used. An unnamed file gets its name through /proc, so
+// without /proc they are never tried.
+std::atomic<bool> unnamed_files_work{true};
+
+bool unnamed_files_usable()
+{
+    static const bool have_proc = ::access("/proc/self/fd", X_OK) == 0;
+    return have_proc && unnamed_files_work.load(std::memory_order_relaxed);
+}
+
+std::string fd_link_path(int fd)
+{
+    char path[40];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    return path;
+}
+
+}  // namespace
+
+UnpublishedFile::~UnpublishedFile()
+{
+    abandon();
+}
+
+UnpublishedFile::UnpublishedFile(UnpublishedFile&& other) noexcept
+    : m_fd(std::move(other.m_fd)), m_hidden(std::move(other.m_hidden))
+{
+    other.m_hidden.clear();
+}
+
+UnpublishedFile& UnpublishedFile::operator=(UnpublishedFile&& other) noexcept
+{
+    if (this != &other) {
+        abandon();
+        m_fd = std::move(other.m_fd);
+        m_hidden = std::move(other.m_hidden);
+        other.m_hidden.clear();
+    }
+    return *this;
+}
+
+Result<UnpublishedFile> UnpublishedFile::create(const std::string& dir, std::string_view hint, unsigned mode)
+{
+    UnpublishedFile file;
+    if (unnamed_files_usable()) {
+        file.m_fd = UniqueFd(::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+        if (file.m_fd)
+            return file;
+        // EOPNOTSUPP (or EISDIR from kernels that predate the flag) says the
+        // file system cannot; anything else is a real failure of dir.
+        if (errno != EOPNOTSUPP && errno != EISDIR)
+            return os_error("open", dir);
+        unnamed_files_work = false;
+    }
+    file.m_hidden = join_path(dir, "." + std::string(hint) + ".incoming");
+    file.m_fd = UniqueFd(::open(file.m_hidden.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode));
+    if (!file.m_fd) {
+        Error error = os_error("open", file.m_hidden);
+        file.m_hidden.clear();
+        return error;
+    }
+    return file;
+}
+
+Result<void> UnpublishedFile::publish(const std::string& path, Replace replace)
+{
+    if (!m_fd)
+        return Error{EBADF, "publish: not open"};
+    if (!m_hidden.empty()) {
+        if (auto renamed = rename_file(m_hidden, path, replace); !renamed)
+            return renamed;
+        m_hidden.clear();
+        return close_file(m_fd);
+    }
+    std::string self = fd_link_path(m_fd.get());
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+        int err = errno;
+        if (err == EEXIST && replace == Replace::yes) {
+            // A link never replaces: link beside the target, then rename
+            // over it, so the old file stays whole until the new one is.
+            std::string temp = join_path(directory_of(path), "." + file_name_of(path) + ".new");
+            (void)::unlink(temp.c_str());
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) != 0)
+                return os_error("link", temp);
+            if (::rename(temp.c_str(), path.c_str()) != 0) {
+                Error error = os_error("rename", path);
+                ::unlink(temp.c_str());
+                return error;
+            }
+            return close_file(m_fd);
+        }
+        return os_error_code(err, "link", path);
+    }
+    return close_file(m_fd);
+}
+
+void UnpublishedFile::abandon()
+{
+    m_fd.reset();
+    if (!m_hidden.empty()) {
+        ::unlink(m_hidden.c_str());
+        m_hidden.clear();
+    }
+}
+
+Result<void> copy_file(const std::string& from, const std::string& to, Replace replace, unsigned mode)
+{
+    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!in)
+        return os_error("open", from);
+    struct stat st {};
+    if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return Error{EINVAL, "not a regular file: " + from};
+    auto out = UnpublishedFile::create(directory_of(to), file_name_of(to), mode);
+    if (!out)
+        return out.error();
+    std::string buffer(64 * 1024, '\0');
+    for (;;) {
+        ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return os_error("read", from);
+        }
+        if (n == 0)
+            break;
+        if (auto written = write_all(out->fd(), std::string_view(buffer.data(), static_cast<std::size_t>(n))); !written)
+            return Error{written.error().code, to + ": " + written.error().text};
+    }
+    return out->publish(to, replace);
 }
 
 }  // namespace corvane::platform

@@ -61,10 +61,16 @@ struct DirEntry {
     bool is_directory = false;
 };
 
-// Entries of a directory without "." and "..", sorted by name (byte order).
-// Symbolic links are reported as what they are not: neither files we own nor
-// directories, so callers see them as plain entries (is_directory false).
-Result<std::vector<DirEntry>> list_directory(const std::string& path);
+enum class ListOrder {
+    by_name,    // byte order
+    as_stored,  // the file system's own order: cheaper for large directories
+};
+
+// Entries of a directory without "." and "..", sorted by name (byte order)
+// unless asked otherwise. Symbolic links are reported as what they are not:
+// neither files we own nor directories, so callers see them as plain entries
+// (is_directory false).
+Result<std::vector<DirEntry>> list_directory(const std::string& path, ListOrder order = ListOrder::by_name);
 
 // Creates one directory; an existing directory is no error.
 Result<void> make_directory(const std::string& path, unsigned mode = 0755);
@@ -117,6 +123,9 @@ Result<void> write_file_atomic(const std::string& path, std::string_view data, u
 
 Result<void> remove_file(const std::string& path);
 Result<void> rename_file(const std::string& from, const std::string& to);
+enum class Replace { no, yes };
+// rename that, with Replace::no, fails (EEXIST) instead of replacing `to`.
+Result<void> rename_file(const std::string& from, const std::string& to, Replace replace);
 // Creates an empty file when missing; an existing file is left unchanged.
 Result<void> touch_file(const std::string& path, unsigned mode = 0644);
 // Appends data to a file, creating it when missing.
@@ -142,6 +151,54 @@ Result<OpenFile> open_regular_file(const std::string& path);
 // The current directory ("" when unknown), and path made absolute against it.
 std::string current_directory();
 std::string absolute_path(std::string_view path);
+
+// ---- reading and writing through descriptors ---------------------------------
+
+// Reads up to size bytes at offset (not moving the descriptor's position);
+// 0 at the end of the file.
+Result<std::size_t> read_at(int fd, char* buffer, std::size_t size, std::uint64_t offset);
+// Creates (or truncates) a file for writing with mode; a symbolic link at
+// path is refused.
+Result<UniqueFd> create_file(const std::string& path, unsigned mode = 0600);
+// Closes the descriptor and says whether the close reported a late error.
+Result<void> close_file(UniqueFd& fd);
+// rmdir: fails when the directory is not empty.
+Result<void> remove_directory(const std::string& path);
+
+// A file that gets its name only when it is whole, so that a crash never
+// leaves a part of it under a name that anyone reads. Where the file system
+// allows it the file has no name at all until publish() (O_TMPFILE) and a
+// crash leaves nothing behind; elsewhere it lies in dir under a hidden name
+// ("." + hint + ".incoming"), which publish() renames and abandon() removes.
+class UnpublishedFile {
+public:
+    UnpublishedFile() = default;
+    ~UnpublishedFile();
+    UnpublishedFile(UnpublishedFile&& other) noexcept;
+    UnpublishedFile& operator=(UnpublishedFile&& other) noexcept;
+    UnpublishedFile(const UnpublishedFile&) = delete;
+    UnpublishedFile& operator=(const UnpublishedFile&) = delete;
+
+    // A new file for dir's file system; mode as for create_file().
+    static Result<UnpublishedFile> create(const std::string& dir, std::string_view hint, unsigned mode = 0600);
+
+    bool is_open() const { return m_fd.valid(); }
+    int fd() const { return m_fd.get(); }
+    // Gives the file its name and closes it. path must lie on the file
+    // system of dir. Replace::no fails with EEXIST when path exists, and
+    // the file stays unpublished (a caller may try another name).
+    Result<void> publish(const std::string& path, Replace replace);
+    // Closes the file; nothing of it stays on disk.
+    void abandon();
+
+private:
+    UniqueFd m_fd;
+    std::string m_hidden;  // the hidden name, when the file has one
+};
+
+// Copies a regular file to `to`, which appears whole or not at all.
+// Replace::no fails with EEXIST when `to` exists.
+Result<void> copy_file(const std::string& from, const std::string& to, Replace replace, unsigned mode = 0600);
 
 // ---- locking ---------------------------------------------------------------
 

@@ -1,6 +1,7 @@
 #include "common/text/strings.h"
 
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace corvane::text {
@@ -192,8 +193,28 @@ std::string without_controls(std::string_view s)
 
 bool has_controls(std::string_view s)
 {
-    for (char c : s) {
-        if (is_control(c))
+    // Eight bytes at a time: the message index checks every header value it
+    // loads, and they almost never hold a control character. A word with a
+    // byte below 0x20 (perhaps a tab, which is allowed) or a 0x7F is looked
+    // at byte by byte.
+    constexpr std::uint64_t ones = 0x0101010101010101ull;
+    constexpr std::uint64_t highs = 0x8080808080808080ull;
+    std::size_t i = 0;
+    for (; i + 8 <= s.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, s.data() + i, 8);
+        std::uint64_t below_space = (w - ones * 0x20) & ~w & highs;
+        std::uint64_t del = w ^ (ones * 0x7F);
+        std::uint64_t is_del = (del - ones) & ~del & highs;
+        if ((below_space | is_del) == 0)
+            continue;
+        for (std::size_t j = 0; j < 8; ++j) {
+            if (is_control(s[i + j]))
+                return true;
+        }
+    }
+    for (; i < s.size(); ++i) {
+        if (is_control(s[i]))
             return true;
     }
     return false;

@@ -13,6 +13,7 @@
 #include "engine/store/message_index/store_files.h"
 #include "engine/store/mime/header_list.h"
 #include "engine/store/mime/line_decoders.h"
+#include "engine/store/mime/line_reader.h"
 
 namespace corvane::mailscan {
 
@@ -57,7 +58,7 @@ std::string shown(std::string_view value)
 bool decode_range(const std::string& path, std::uint64_t offset, std::int64_t line_count,
                   std::string_view transfer_encoding, std::FILE* out)
 {
-    auto reader = store::LineReader::open(path);
+    auto reader = mime::LineReader::open(path);
     if (!reader)
         return false;
     std::string line;
@@ -90,9 +91,25 @@ std::uint32_t number_of(std::string_view file_name)
     return (n && *n >= 1 && *n <= store::max_message_number) ? static_cast<std::uint32_t>(*n) : 0;
 }
 
+bool ends_with(std::string_view s, std::string_view suffix)
+{
+    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// What an interrupted write leaves: a message stored under a hidden name
+// (".incoming"), a replacement linked beside its target (".new"), a copy's
+// temporary (".tmp").
+bool is_interrupted_write(std::string_view name)
+{
+    return name.size() > 1 && name.front() == '.' &&
+           (ends_with(name, ".incoming") || ends_with(name, ".new") || ends_with(name, ".tmp"));
+}
+
 struct FolderFiles {
-    std::string folder;              // as spelled on disk
-    std::vector<std::string> files;  // file names without ".msg"
+    std::string folder;                   // as spelled on disk
+    std::vector<std::string> files;       // file names without ".msg"
+    std::vector<std::string> part_lists;  // without ".att"
+    std::vector<std::string> leftovers;   // interrupted writes
 };
 
 std::vector<FolderFiles> message_files(const std::string& user_dir)
@@ -104,11 +121,17 @@ std::vector<FolderFiles> message_files(const std::string& user_dir)
     for (const fs::DirEntry& entry : *entries) {
         if (!entry.is_directory || !store::is_safe_folder_name(entry.name))
             continue;
-        FolderFiles folder{entry.name, {}};
+        FolderFiles folder{entry.name, {}, {}, {}};
         if (auto files = fs::list_directory(fs::join_path(user_dir, entry.name))) {
             for (const fs::DirEntry& file : *files) {
-                if (!file.is_directory && is_message_file(file.name))
+                if (file.is_directory)
+                    continue;
+                if (is_message_file(file.name))
                     folder.files.push_back(file.name.substr(0, file.name.size() - 4));
+                else if (file.name.front() != '.' && file.name.size() > 4 && ends_with(file.name, ".att"))
+                    folder.part_lists.push_back(file.name.substr(0, file.name.size() - 4));
+                else if (is_interrupted_write(file.name))
+                    folder.leftovers.push_back(file.name);
             }
         }
         result.push_back(std::move(folder));
@@ -163,7 +186,7 @@ int write_part(const std::string& path, long number, const receiver::ReceiverOpt
             return exit_usage;
         }
         // The body of a message without parts: everything after the header.
-        auto reader = store::LineReader::open(path);
+        auto reader = mime::LineReader::open(path);
         if (!reader)
             return exit_failed;
         std::string line;
@@ -193,7 +216,7 @@ std::optional<CheckReport> check_user_dir(const std::string& user_dir)
         return std::nullopt;
     CheckReport report;
     store::IndexParser parser;
-    if (auto reader = store::LineReader::open(fs::path_nocase(user_dir, store::index_file_name))) {
+    if (auto reader = mime::LineReader::open(fs::path_nocase(user_dir, store::index_file_name))) {
         std::string line;
         while (reader->next(line, store::max_index_line + 1))
             parser.line(line);
@@ -201,13 +224,21 @@ std::optional<CheckReport> check_user_dir(const std::string& user_dir)
 
     // Folder names on disk compare without regard to case.
     std::set<std::string> indexed;  // lower(folder) + "/" + file name
+    std::set<std::string> missing_folders;
     for (const auto& entry : parser.entries()) {
         if (entry->folder.empty())
             continue;
         std::string key = text::lower(entry->folder) + "/" + entry->file_name;
         indexed.insert(key);
-        if (!entry->has(store::flags::downloaded))
+        if (!entry->has(store::flags::downloaded)) {
+            // A message fetched as header only is shown from its entry, in
+            // its folder: a folder that is not there hides it.
+            if (missing_folders.count(text::lower(entry->folder)) || !fs::resolve_nocase(user_dir, entry->folder)) {
+                missing_folders.insert(text::lower(entry->folder));
+                report.hidden_entries.push_back(entry->folder + "/" + entry->file_name);
+            }
             continue;
+        }
         std::string path = fs::join_path(fs::path_nocase(user_dir, entry->folder), entry->file_name + ".msg");
         if (!fs::is_regular_file(path))
             report.missing_files.push_back(entry->folder + "/" + entry->file_name + ".msg");
@@ -217,11 +248,16 @@ std::optional<CheckReport> check_user_dir(const std::string& user_dir)
             if (!indexed.count(text::lower(folder.folder) + "/" + file))
                 report.unindexed_files.push_back(folder.folder + "/" + file + ".msg");
         }
+        for (const std::string& file : folder.part_lists) {
+            if (!std::binary_search(folder.files.begin(), folder.files.end(), file))
+                report.stray_part_lists.push_back(folder.folder + "/" + file + ".att");
+        }
+        for (const std::string& file : folder.leftovers)
+            report.leftovers.push_back(folder.folder + "/" + file);
     }
     if (auto entries = fs::list_directory(user_dir)) {
         for (const fs::DirEntry& entry : *entries) {
-            if (!entry.is_directory && entry.name.size() > 9 && entry.name.front() == '.' &&
-                entry.name.substr(entry.name.size() - 9) == ".incoming")
+            if (!entry.is_directory && is_interrupted_write(entry.name))
                 report.leftovers.push_back(entry.name);
         }
     }
@@ -241,9 +277,17 @@ int print_check(const std::string& user_dir, std::FILE* out, std::FILE* err)
         std::fprintf(out, "no index entry: %s\n", shown(f).c_str());
     for (const std::string& f : report->leftovers)
         std::fprintf(out, "interrupted store: %s\n", shown(f).c_str());
-    std::size_t problems = report->missing_files.size() + report->unindexed_files.size() + report->leftovers.size();
-    std::fprintf(out, "%zu entries without files, %zu files without entries, %zu interrupted stores\n",
-                 report->missing_files.size(), report->unindexed_files.size(), report->leftovers.size());
+    for (const std::string& f : report->hidden_entries)
+        std::fprintf(out, "entry in a missing folder: %s\n", shown(f).c_str());
+    for (const std::string& f : report->stray_part_lists)
+        std::fprintf(out, "part list without message: %s\n", shown(f).c_str());
+    std::size_t problems = report->missing_files.size() + report->unindexed_files.size() + report->leftovers.size() +
+                           report->hidden_entries.size() + report->stray_part_lists.size();
+    std::fprintf(out,
+                 "%zu entries without files, %zu files without entries, %zu interrupted stores, "
+                 "%zu entries in missing folders, %zu part lists without messages\n",
+                 report->missing_files.size(), report->unindexed_files.size(), report->leftovers.size(),
+                 report->hidden_entries.size(), report->stray_part_lists.size());
     return problems ? exit_findings : exit_ok;
 }
 
@@ -297,7 +341,7 @@ std::optional<RebuildReport> rebuild_user_dir(const std::string& user_dir, const
 
     std::string index_path = fs::path_nocase(user_dir, store::index_file_name);
     if (fs::exists(index_path)) {
-        if (auto copied = store::copy_file(index_path, index_path + ".bak"); !copied) {
+        if (auto copied = fs::copy_file(index_path, index_path + ".bak", fs::Replace::yes); !copied) {
             *error = copied.error().text;
             return std::nullopt;
         }

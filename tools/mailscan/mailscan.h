@@ -4,7 +4,9 @@
 //                             makes of a message file
 //   Mailscan --part N FILE    part N (as listed, from 1) decoded to stdout
 //   Mailscan --check USERDIR  index entries without message files, message
-//                             files without index entries
+//                             files without index entries, entries in
+//                             missing folders, stray part lists, what an
+//                             interrupted write left
 //   Mailscan --rebuild USERDIR  Messages.idx made anew from the message
 //                             files (the old one kept as Messages.idx.bak)
 //
@@ -36,11 +38,16 @@ int write_part(const std::string& path, long number, const receiver::ReceiverOpt
                std::FILE* err);
 
 struct CheckReport {
-    std::vector<std::string> missing_files;    // "<folder>/<file>.msg" of entries
-    std::vector<std::string> unindexed_files;  // "<folder>/<file>.msg" on disk
-    std::vector<std::string> leftovers;        // interrupted stores: ".CV000001.incoming"
+    std::vector<std::string> missing_files;     // "<folder>/<file>.msg" of entries
+    std::vector<std::string> unindexed_files;   // "<folder>/<file>.msg" on disk
+    std::vector<std::string> leftovers;         // interrupted writes: ".CV000001.incoming", "Inbox/.CV000002.new"
+    std::vector<std::string> hidden_entries;    // "<folder>/<file>" of header-only entries whose folder is missing
+    std::vector<std::string> stray_part_lists;  // "<folder>/<file>.att" without its message file
 };
 // Compares Messages.idx (as it is on disk, nothing pruned) with the folders.
+// A store that a crash left is settled by the next load of its index; the
+// check tells what that load will have to settle, or, after it, whether
+// anything is left.
 std::optional<CheckReport> check_user_dir(const std::string& user_dir);
 int print_check(const std::string& user_dir, std::FILE* out, std::FILE* err);
 

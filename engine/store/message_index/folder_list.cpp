@@ -4,7 +4,6 @@
 
 #include "common/platform/files.h"
 #include "common/text/strings.h"
-#include "engine/store/message_index/store_files.h"
 
 namespace corvane::store {
 
@@ -96,7 +95,7 @@ bool FolderList::remove(std::string_view name) const
     if (!platform::is_directory(path))
         return false;
     // rmdir refuses a folder that still holds anything.
-    return remove_directory(path).ok();
+    return platform::remove_directory(path).ok();
 }
 
 std::optional<std::string> FolderList::select(std::string_view name)

@@ -118,12 +118,16 @@ void IndexParser::line(std::string_view text)
 
     auto entry = std::make_unique<MessageEntry>();
     bool earlier = false;
+    // Header values are kept as a save would write them (limits, no control
+    // characters), each made once.
+    auto header_values = [&] {
+        entry->server_id = index_value(fields[0], max_index_server_id);
+        entry->mailbox = index_value(fields[1], max_index_mailbox);
+        entry->to = index_value(fields[2], max_index_address);
+        entry->from = index_value(fields[3], max_index_from);
+        entry->subject = index_value(fields[4], max_index_subject);
+    };
     if (separators == 11) {
-        entry->server_id = fields[0];
-        entry->mailbox = fields[1];
-        entry->to = fields[2];
-        entry->from = fields[3];
-        entry->subject = fields[4];
         entry->date = unsigned_of(fields[5]);
         entry->size = unsigned_of(fields[6]);
         entry->number = unsigned_of(fields[7]);
@@ -132,11 +136,6 @@ void IndexParser::line(std::string_view text)
         entry->flags = unsigned_of(fields[10]);
     } else if (separators == 16 || separators == 17) {
         earlier = true;
-        entry->server_id = fields[0];
-        entry->mailbox = fields[1];
-        entry->to = fields[2];
-        entry->from = fields[3];
-        entry->subject = fields[4];
         entry->date = unsigned_of(fields[7]);
         entry->size = unsigned_of(fields[8]);
         if (fields[9] == "Y")
@@ -157,7 +156,7 @@ void IndexParser::line(std::string_view text)
     // outside its folder (or the user directory) is not ours.
     if (!usable_file_name(entry->file_name) || !usable_folder(entry->folder))
         return;
-    normalize_entry_fields(*entry);
+    header_values();
     if (earlier)
         m_earlier.push_back(entry.get());
     m_entries.push_back(std::move(entry));

@@ -8,7 +8,7 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,20 +52,54 @@ struct PartRecord {
 };
 using PartList = std::vector<PartRecord>;
 
+// The cached part list of an entry: loaded on first use, never stored in
+// the index. Held through a pointer rather than in place, since an index
+// keeps many thousands of entries and most never load theirs.
+class PartCache {
+public:
+    PartCache() = default;
+    PartCache(const PartCache& other) : m_parts(other.m_parts ? std::make_unique<PartList>(*other.m_parts) : nullptr) {}
+    PartCache& operator=(const PartCache& other)
+    {
+        if (this != &other)
+            m_parts = other.m_parts ? std::make_unique<PartList>(*other.m_parts) : nullptr;
+        return *this;
+    }
+    PartCache(PartCache&&) noexcept = default;
+    PartCache& operator=(PartCache&&) noexcept = default;
+    PartCache& operator=(PartList parts)
+    {
+        m_parts = std::make_unique<PartList>(std::move(parts));
+        return *this;
+    }
+
+    bool has_value() const { return m_parts != nullptr; }
+    explicit operator bool() const { return has_value(); }
+    PartList& operator*() { return *m_parts; }
+    const PartList& operator*() const { return *m_parts; }
+    PartList* operator->() { return m_parts.get(); }
+    const PartList* operator->() const { return m_parts.get(); }
+    void reset() { m_parts.reset(); }
+
+private:
+    std::unique_ptr<PartList> m_parts;
+};
+
+// The numbers come first and together: no padding between them, and the
+// entry stays within the smallest allocation that holds it.
 struct MessageEntry {
     std::uint32_t number = 0;  // 1..999999, the digits of the file name
-    std::string server_id;     // POP3 unique-id, empty for local messages
-    std::string mailbox;       // `Mailbox` name of the mailbox record it came from
-    std::string to;            // decoded header values (UTF-8)
+    std::uint32_t date = 0;    // seconds since 1970 UTC, 0 when unknown
+    std::uint32_t size = 0;    // as the POP3 server reported it, or the stored size
+    std::uint32_t flags = 0;
+    std::string server_id;  // POP3 unique-id, empty for local messages
+    std::string mailbox;    // `Mailbox` name of the mailbox record it came from
+    std::string to;         // decoded header values (UTF-8)
     std::string from;
     std::string subject;
-    std::uint32_t date = 0;  // seconds since 1970 UTC, 0 when unknown
-    std::uint32_t size = 0;  // as the POP3 server reported it, or the stored size
-    std::string folder;      // empty: deleted here, waiting for deletion on the server
-    std::string file_name;   // "CV%06d" of the number, without extension
-    std::uint32_t flags = 0;
-    // The cached part list; loaded on first use, never stored in the index.
-    std::optional<PartList> parts;
+    std::string folder;     // empty: deleted here, waiting for deletion on the server
+    std::string file_name;  // "CV%06d" of the number, without extension
+    PartCache parts;
 
     bool has(std::uint32_t bits) const { return (flags & bits) != 0; }
 };

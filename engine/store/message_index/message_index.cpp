@@ -1,7 +1,7 @@
 #include "engine/store/message_index/message_index.h"
 
 #include <algorithm>
-#include <map>
+#include <cerrno>
 
 #include "common/platform/files.h"
 #include "common/text/strings.h"
@@ -9,6 +9,7 @@
 #include "engine/store/message_index/header_flags.h"
 #include "engine/store/message_index/index_file.h"
 #include "engine/store/message_index/store_files.h"
+#include "engine/store/mime/line_reader.h"
 
 namespace corvane::store {
 
@@ -28,42 +29,38 @@ void MessageIndex::open(std::string user_dir)
     m_entries.clear();
     m_dirty = false;
     m_highest_number = 0;
+    m_unindexed.clear();
 
-    auto reader = LineReader::open(platform::path_nocase(m_user_dir, index_file_name));
-    if (!reader)
-        return;
-    IndexParser parser;
-    std::string line;
-    while (reader->next(line, max_index_line + 1))
-        parser.line(line);
-
-    m_counter = parser.counter();
-    m_entries = std::move(parser.entries());
+    if (auto reader = mime::LineReader::open(platform::path_nocase(m_user_dir, index_file_name))) {
+        IndexParser parser;
+        std::string line;
+        while (reader->next(line, max_index_line + 1))
+            parser.line(line);
+        m_counter = parser.counter();
+        m_entries = std::move(parser.entries());
+        // Records of the earlier format are written anew in the current one.
+        for (MessageEntry* entry : parser.earlier_format()) {
+            std::string path = message_path(*entry);
+            if (!path.empty() && header_says_urgent(path))
+                entry->flags |= flags::urgent;
+            m_dirty = true;
+        }
+    }
     for (const auto& entry : m_entries)
         m_highest_number = std::max(m_highest_number, entry->number);
 
-    // Folder names resolve to their spelling on disk once per load.
-    std::map<std::string, std::string, text::ILess> folders;
-    auto message_file_of = [&](const MessageEntry& entry) {
-        auto found = folders.find(entry.folder);
-        if (found == folders.end())
-            found = folders.emplace(entry.folder, folder_path(entry.folder)).first;
-        return platform::join_path(found->second, entry.file_name + ".msg");
-    };
+    Reconciled settled = reconcile_with_files(*this);
+    if (settled.changed)
+        m_dirty = true;
+    m_unindexed = std::move(settled.unindexed);
+}
 
-    for (MessageEntry* entry : parser.earlier_format()) {
-        if (!entry->folder.empty() && header_says_urgent(message_file_of(*entry)))
-            entry->flags |= flags::urgent;
-    }
-    // An entry without a folder has no file by design (it waits for its
-    // deletion on the server), so only entries in a folder can have lost
-    // theirs.
-    for (std::size_t i = m_entries.size(); i-- > 0;) {
-        const MessageEntry& entry = *m_entries[i];
-        if (entry.has(flags::downloaded) && !entry.folder.empty() && !platform::is_regular_file(message_file_of(entry)))
-            m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(i));
-    }
+MessageEntry& MessageIndex::adopt(MessageEntry entry)
+{
+    m_highest_number = std::max(m_highest_number, entry.number);
+    m_entries.push_back(std::make_unique<MessageEntry>(std::move(entry)));
     m_dirty = true;
+    return *m_entries.back();
 }
 
 bool MessageIndex::save()
@@ -179,13 +176,19 @@ std::string MessageIndex::folder_path(std::string_view folder) const
     return platform::path_nocase(m_user_dir, folder);
 }
 
-std::string MessageIndex::file_path(const MessageEntry& entry, std::string_view extension) const
+std::string MessageIndex::file_path(const MessageEntry& entry, std::string_view extension, bool resolve) const
 {
     if (entry.folder.empty() || !is_safe_folder_name(entry.folder) || !usable_file_name(entry.file_name))
         return {};
     std::string name = entry.file_name;
     name += extension;
-    return platform::join_path(folder_path(entry.folder), name);
+    return platform::join_path(resolve ? folder_path(entry.folder) : platform::join_path(m_user_dir, entry.folder),
+                               name);
+}
+
+std::string MessageIndex::message_path_as_spelled(const MessageEntry& entry) const
+{
+    return file_path(entry, ".msg", false);
 }
 
 std::string MessageIndex::message_path(const MessageEntry& entry) const
@@ -231,8 +234,11 @@ bool MessageIndex::move(MessageEntry& entry, std::string_view folder)
 MessageIndex::Deleted MessageIndex::delete_files(MessageEntry& entry)
 {
     std::string message = message_path(entry);
-    if (!message.empty() && platform::exists(message) && !platform::remove_file(message))
-        return Deleted::failed;
+    if (!message.empty()) {
+        auto removed = platform::remove_file(message);
+        if (!removed && removed.error().code != ENOENT)
+            return Deleted::failed;
+    }
     std::string parts = part_list_path(entry);
     if (!parts.empty())
         (void)platform::remove_file(parts);
@@ -275,13 +281,20 @@ MessageEntry* MessageIndex::copy(MessageEntry& entry, std::string_view folder)
     copy->folder = folder;
 
     if (downloaded) {
-        if (!copy_file(message_path(entry), message_path(*copy))) {
+        auto copied = platform::copy_file(message_path(entry), message_path(*copy), platform::Replace::no);
+        // A file of the new name that no entry names is left alone.
+        for (int tries = 0; !copied && copied.error().code == EEXIST && tries < 1000; ++tries) {
+            copy->number = next_number();
+            copy->file_name = text::format("CV%06u", copy->number);
+            copied = platform::copy_file(message_path(entry), message_path(*copy), platform::Replace::no);
+        }
+        if (!copied) {
             m_counter = saved_counter;
             return nullptr;
         }
-        std::string parts = part_list_path(entry);
-        if (platform::exists(parts))
-            (void)copy_file(parts, part_list_path(*copy));
+        // The part list only saves a scan of the message: without the
+        // source's, the copy makes its own when it is first needed.
+        (void)platform::copy_file(part_list_path(entry), part_list_path(*copy), platform::Replace::yes);
         entry.flags &= ~flags::copy_pending;
     } else {
         entry.flags |= flags::copy_pending;

@@ -10,8 +10,13 @@
 //
 // Saving replaces Messages.idx atomically (temporary file, then rename), so
 // a crash or a full disk in the middle leaves the previous index intact; a
-// failed save leaves the index dirty. The index does not parse messages:
-// storing one is the message receiver's work.
+// failed save leaves the index dirty. The index is saved after the files of
+// an action have moved: a crash in between is settled by the next load,
+// which reads every folder once and makes the entries agree with the files
+// (see reconcile.h), so that no message is lost; a load rewrites the index
+// only when it changed something. The index does not parse messages:
+// storing one is the message receiver's work, and so is adopting a message
+// file that no entry names.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +27,7 @@
 #include <vector>
 
 #include "engine/store/message_index/message_entry.h"
+#include "engine/store/message_index/reconcile.h"
 
 namespace corvane::store {
 
@@ -36,10 +42,16 @@ public:
     MessageIndex& operator=(const MessageIndex&) = delete;
 
     // Sets the counter to 1 and loads Messages.idx of user_dir (a missing
-    // or unreadable file gives an empty, clean index). Entries of the
-    // earlier format get their urgent flag from their message file; entries
-    // whose message file vanished are dropped. A loaded index is dirty.
+    // or unreadable file gives an empty index), then settles what a crash
+    // left apart between the entries and the files (reconcile.h). Entries
+    // of the earlier format get their urgent flag from their message file.
+    // The loaded index is dirty only when the load changed it.
     void open(std::string user_dir);
+    // Message files that no entry names, found by the last open().
+    const std::vector<UnindexedFile>& unindexed() const { return m_unindexed; }
+    // Takes in the entry of such a file (or of any message whose number is
+    // its own): appended, number kept.
+    MessageEntry& adopt(MessageEntry entry);
     // Writes the index when it is dirty; true when nothing needed writing
     // or the new file is in place.
     bool save();
@@ -107,6 +119,10 @@ public:
     // without a folder or with names that are not safe.
     std::string message_path(const MessageEntry& entry) const;
     std::string part_list_path(const MessageEntry& entry) const;
+    // The message path with the folder spelled as the entry spells it,
+    // without looking on disk: right whenever the spellings agree, and the
+    // cheap first try of a caller that falls back to message_path().
+    std::string message_path_as_spelled(const MessageEntry& entry) const;
     // The UID file of a mailbox: "<user dir>/<mailbox>.uid"; empty for a
     // name that is not a plain file name.
     std::string uid_file_path(std::string_view mailbox) const;
@@ -118,7 +134,7 @@ public:
 private:
     enum class Deleted { failed, kept, drop };
     Deleted delete_files(MessageEntry& entry);
-    std::string file_path(const MessageEntry& entry, std::string_view extension) const;
+    std::string file_path(const MessageEntry& entry, std::string_view extension, bool resolve = true) const;
     bool number_in_use(std::uint32_t number) const;
     Entries::iterator position_of(const MessageEntry& entry);
 
@@ -129,6 +145,7 @@ private:
     // The highest number loaded or handed out by next_number(), where every
     // entry's number comes from.
     std::uint32_t m_highest_number = 0;
+    std::vector<UnindexedFile> m_unindexed;
 };
 
 }  // namespace corvane::store

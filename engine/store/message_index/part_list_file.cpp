@@ -104,7 +104,12 @@ std::optional<PartList> read_part_list(const std::string& path)
 
 bool write_part_list(const std::string& path, const PartList& parts)
 {
-    return platform::write_file_atomic(path, format_part_list(parts), 0644, platform::Durability::none).ok();
+    // Whole or not at all, and made in one go: no temporary name to clean
+    // up after a crash.
+    auto file = platform::UnpublishedFile::create(platform::directory_of(path), platform::file_name_of(path), 0600);
+    if (!file || !platform::write_all(file->fd(), format_part_list(parts)))
+        return false;
+    return file->publish(path, platform::Replace::yes).ok();
 }
 
 }  // namespace corvane::store

@@ -1,6 +1,5 @@
-// The file operations of the message store that the platform layer does not
-// offer: streaming a message file out line by line, reading one back in
-// bounded lines, copying a message, removing an empty folder directory.
+// The message file as the receiver writes it: through a buffer, appearing
+// under its name only when it is whole.
 //
 // Nothing here follows a path it was not given; callers check names.
 #pragma once
@@ -9,80 +8,48 @@
 #include <string>
 #include <string_view>
 
+#include "common/platform/files.h"
 #include "common/platform/result.h"
-#include "common/platform/unique_fd.h"
 
 namespace corvane::store {
 
-// rmdir: fails when the directory is not empty.
-Result<void> remove_directory(const std::string& path);
-// Copies a regular file over to (replacing it atomically).
-Result<void> copy_file(const std::string& from, const std::string& to);
-
-// A file written from the first byte on, through a buffer.
+// A file written from the first byte on, through a buffer, without a name
+// until publish() gives it one: a crash in the middle leaves nothing that
+// anyone would take for a message.
 class OutputFile {
 public:
     OutputFile() = default;
-    ~OutputFile();
-    OutputFile(OutputFile&&) noexcept;
-    OutputFile& operator=(OutputFile&&) noexcept;
+    ~OutputFile() = default;
+    OutputFile(OutputFile&&) noexcept = default;
+    OutputFile& operator=(OutputFile&&) noexcept = default;
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates (or truncates) path for writing, mode 0600.
-    static Result<OutputFile> create(const std::string& path);
+    // A new file on the file system of dir (mode 0600); hint names it where
+    // it needs a hidden name meanwhile.
+    static Result<OutputFile> create(const std::string& dir, std::string_view hint);
 
-    bool is_open() const { return m_fd.valid(); }
-    const std::string& path() const { return m_path; }
-    // A write error is remembered and reported by close().
+    bool is_open() const { return m_file.is_open(); }
+    // A write error is remembered and reported by publish().
     void write(std::string_view bytes);
     // Bytes written so far.
     std::uint64_t position() const { return m_position; }
-    // Flushes and closes; fails when any write failed.
-    Result<void> close();
-    // Closes and deletes the file.
+    // Flushes the buffer and gives the file its name. Fails when any write
+    // failed (the file is then dropped) or when the name cannot be had;
+    // with Replace::no and an existing path the error is EEXIST and the
+    // file stays open, so the caller may try another name.
+    Result<void> publish(const std::string& path, platform::Replace replace);
+    // Drops the file: nothing of it stays on disk.
     void abandon();
-    // The file moved elsewhere by the caller: later errors name that path.
-    void renamed_to(std::string path) { m_path = std::move(path); }
 
 private:
     void flush();
 
-    platform::UniqueFd m_fd;
-    std::string m_path;
+    platform::UnpublishedFile m_file;
     std::string m_buffer;
     std::uint64_t m_position = 0;
-    int m_error = 0;
-};
-
-// Reads a file line by line. Lines end at LF; a CR before it is dropped.
-// A line longer than the limit is cut to it and the rest of it skipped, so
-// memory stays bounded whatever the file holds.
-class LineReader {
-public:
-    static Result<LineReader> open(const std::string& path);
-    explicit LineReader(platform::UniqueFd fd) : m_fd(std::move(fd)) {}
-
-    // False at the end of the file (or on a read error).
-    bool next(std::string& line, std::size_t max_bytes);
-    // File offset of the first byte of the line next() returned last.
-    std::uint64_t line_offset() const { return m_line_offset; }
-    // Raw bytes the last line took in the file, its line end included.
-    std::uint64_t line_bytes() const { return m_line_bytes; }
-    // Length of the last line in the file, uncut, without its line end.
-    std::uint64_t line_length() const { return m_line_length; }
-
-private:
-    bool fill();
-
-    platform::UniqueFd m_fd;
-    std::string m_buffer;
-    std::size_t m_pos = 0;
-    std::uint64_t m_buffer_offset = 0;  // file offset of m_buffer[0]
-    std::uint64_t m_line_offset = 0;
-    std::uint64_t m_line_bytes = 0;
-    std::uint64_t m_line_length = 0;
-    bool m_eof = false;
+    Error m_error;
+    bool m_failed = false;
 };
 
 }  // namespace corvane::store

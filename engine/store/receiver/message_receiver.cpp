@@ -1,5 +1,7 @@
 #include "engine/store/receiver/message_receiver.h"
 
+#include <cerrno>
+
 #include "common/platform/files.h"
 #include "common/text/strings.h"
 #include "engine/store/filters/apply_filters.h"
@@ -8,6 +10,7 @@
 #include "engine/store/message_index/part_list_file.h"
 #include "engine/store/mime/date_parser.h"
 #include "engine/store/mime/line_decoders.h"
+#include "engine/store/mime/line_reader.h"
 #include "engine/store/mime/parameters.h"
 
 namespace corvane::receiver {
@@ -95,10 +98,10 @@ void MessageReceiver::begin(std::uint32_t expected_size, StoreMode mode)
     }
     if (mode == StoreMode::whole && !m_scanning) {
         // The folder is known only when the header has ended (the filters
-        // choose it), so the message goes to a hidden file of the user
-        // directory until then.
-        m_temp_path = platform::join_path(m_index.user_dir(), "." + m_file_name + ".incoming");
-        if (auto file = store::OutputFile::create(m_temp_path))
+        // choose it), and the message is whole only at finish(): until
+        // then it is a file without a name on the user directory's file
+        // system.
+        if (auto file = store::OutputFile::create(m_index.user_dir(), m_file_name))
             m_file = std::move(*file);
     }
 }
@@ -154,29 +157,29 @@ void MessageReceiver::consume(std::string_view text, std::uint64_t raw_bytes)
     m_position += raw_bytes;
 
     switch (m_state) {
-    case 0:
+    case ParseState::header:
         if (text.empty())
             end_header();
         else
             m_header.add_line(header_piece(text));
         break;
-    case 1:
+    case ParseState::body:
         if (starts_with(text, "begin "))
             m_uu_begin = true;
         else if (m_uu_begin && starts_with(text, "end"))
             m_uu_end = true;
         break;
-    case 2:
+    case ParseState::preamble:
         if (m_outer && starts_with(text, *m_outer))
             outer_step(text);
         break;
-    case 3:
+    case ParseState::part_header:
         if (text.empty())
             end_part_header(false);
         else
             m_header.add_line(header_piece(text));
         break;
-    case 4:
+    case ParseState::part_body:
         if (m_outer && starts_with(text, *m_outer)) {
             close_part();
             outer_step(text);
@@ -184,19 +187,19 @@ void MessageReceiver::consume(std::string_view text, std::uint64_t raw_bytes)
             count_line(text.size());
         }
         break;
-    case 5:
+    case ParseState::nested_preamble:
         if (m_inner && starts_with(text, *m_inner))
             inner_step(text);
         else if (m_outer && starts_with(text, *m_outer))
             outer_step(text);
         break;
-    case 6:
+    case ParseState::nested_part_header:
         if (text.empty())
             end_part_header(true);
         else
             m_header.add_line(header_piece(text));
         break;
-    case 7:
+    case ParseState::nested_part_body:
         // A nested multipart whose closing boundary is missing ends at the
         // next boundary of its parent instead of swallowing the parts
         // after it.
@@ -210,8 +213,6 @@ void MessageReceiver::consume(std::string_view text, std::uint64_t raw_bytes)
             count_line(text.size());
         }
         break;
-    default:
-        break;
     }
 }
 
@@ -222,9 +223,9 @@ void MessageReceiver::end_header()
         m_top_type = "text/plain";
     if (!m_entry)
         create_entry();
-    m_state = 1;
+    m_state = ParseState::body;
     if (m_file.is_open())
-        open_final_file();
+        choose_final_path();
     if ((m_file.is_open() || m_scanning) && m_entry->has(store::flags::multipart))
         begin_parts();
     m_header.clear();
@@ -280,33 +281,48 @@ void MessageReceiver::create_entry()
     m_entry = &entry;
 }
 
-void MessageReceiver::open_final_file()
+void MessageReceiver::choose_final_path()
 {
-    std::string path = m_index.message_path(*m_entry);
-    if (m_setup != Setup::entry) {
-        // A file of that name that the index does not know (left by a crash,
-        // or put there by hand) is someone's message: never overwrite it.
-        for (int tries = 0; !path.empty() && platform::exists(path) && tries < 1000; ++tries) {
-            m_number = m_index.next_number();
-            m_file_name = text::format("CV%06u", m_number);
-            m_entry->number = m_number;
-            m_entry->file_name = m_file_name;
-            path = m_index.message_path(*m_entry);
-        }
-        // Nor may a stale part list of that name describe the new message.
-        std::string parts = m_index.part_list_path(*m_entry);
-        if (!parts.empty())
-            (void)platform::remove_file(parts);
-    }
-    const bool taken = m_setup != Setup::entry && !path.empty() && platform::exists(path);
-    if (path.empty() || taken || !platform::is_directory(platform::directory_of(path)) ||
-        !platform::rename_file(m_temp_path, path)) {
+    // Spelled as the folder list spells it, the folder is almost always
+    // spelled so on disk too; publish() looks further only when it is not.
+    m_final_path = m_index.message_path_as_spelled(*m_entry);
+    if (m_final_path.empty()) {
         // No file can be made in the folder: the message is parsed and
         // indexed all the same, but not stored.
         m_file.abandon();
-        return;
     }
-    m_file.renamed_to(std::move(path));
+}
+
+bool MessageReceiver::publish()
+{
+    const platform::Replace replace = m_setup == Setup::entry ? platform::Replace::yes : platform::Replace::no;
+    auto published = m_file.publish(m_final_path, replace);
+    if (!published && published.error().code == ENOENT) {
+        std::string resolved = m_index.message_path(*m_entry);
+        if (!resolved.empty() && resolved != m_final_path) {
+            m_final_path = std::move(resolved);
+            published = m_file.publish(m_final_path, replace);
+        }
+    }
+    // A file of that name that the index does not know (put there by hand,
+    // or by another program) is someone's message: never overwrite it, take
+    // the next number instead.
+    for (int tries = 0; !published && published.error().code == EEXIST && m_setup != Setup::entry && tries < 1000;
+         ++tries) {
+        m_number = m_index.next_number();
+        m_file_name = text::format("CV%06u", m_number);
+        m_entry->number = m_number;
+        m_entry->file_name = m_file_name;
+        m_final_path = m_index.message_path(*m_entry);
+        if (m_final_path.empty())
+            break;
+        published = m_file.publish(m_final_path, replace);
+    }
+    if (!published) {
+        m_file.abandon();
+        return false;
+    }
+    return true;
 }
 
 void MessageReceiver::begin_parts()
@@ -316,13 +332,13 @@ void MessageReceiver::begin_parts()
         // has no boundary: no line of it (a "-----BEGIN PGP" line, say)
         // can end it early.
         m_outer.reset();
-        m_state = 4;
+        m_state = ParseState::part_body;
         make_part(0, 0);
         return;
     }
     m_outer = mime::boundary_of(m_header.value("Content-Type"));
     if (m_outer) {
-        m_state = 2;
+        m_state = ParseState::preamble;
     } else {
         m_entry->flags &= ~store::flags::multipart;
         m_index.mark_dirty();
@@ -377,21 +393,21 @@ void MessageReceiver::outer_step(std::string_view line)
     ++m_part_number;
     m_sub_part = 0;
     m_header.clear();
-    m_state = closes(line, *m_outer) ? 1 : 3;
+    m_state = closes(line, *m_outer) ? ParseState::body : ParseState::part_header;
 }
 
 void MessageReceiver::inner_step(std::string_view line)
 {
     ++m_sub_part;
     m_header.clear();
-    m_state = closes(line, *m_inner) ? 2 : 6;
+    m_state = closes(line, *m_inner) ? ParseState::preamble : ParseState::nested_part_header;
 }
 
 void MessageReceiver::end_part_header(bool nested)
 {
     if (nested) {
         make_part(m_part_number, m_sub_part);
-        m_state = 7;
+        m_state = ParseState::nested_part_body;
     } else {
         const std::string& type = m_header.value("Content-Type");
         std::optional<std::string> inner;
@@ -399,11 +415,11 @@ void MessageReceiver::end_part_header(bool nested)
             inner = mime::boundary_of(type);
         if (inner) {
             m_inner = std::move(inner);
-            m_state = 5;
+            m_state = ParseState::nested_preamble;
         } else {
             // A nested multipart without a usable boundary is one opaque part.
             make_part(m_part_number, 0);
-            m_state = 4;
+            m_state = ParseState::part_body;
         }
     }
     m_header.clear();
@@ -413,7 +429,7 @@ void MessageReceiver::uuencode_scan(const std::string& path)
 {
     m_parts.clear();
     m_current = npos;
-    auto reader = store::LineReader::open(path);
+    auto reader = mime::LineReader::open(path);
     if (!reader)
         return;
     std::string line;
@@ -507,10 +523,10 @@ void MessageReceiver::complete_parts(bool write)
                     text::bounded(m_options.types->type_of(part.file_name.substr(dot + 1)), store::part_field_max);
         }
     }
-    if (write) {
-        std::string path = m_index.part_list_path(*m_entry);
-        if (!path.empty())
-            (void)store::write_part_list(path, m_parts);
+    if (write && m_final_path.size() > 4) {
+        // Beside the message file, spelled as it was stored.
+        std::string path = m_final_path.substr(0, m_final_path.size() - 4) + ".att";
+        (void)store::write_part_list(path, m_parts);
     }
 }
 
@@ -529,26 +545,24 @@ store::MessageEntry* MessageReceiver::finish()
     }
     // A message without the empty line after its header (or without any
     // body) is still a message: its header ends with it.
-    if (m_state == 0)
+    if (m_state == ParseState::header)
         end_header();
-    if (m_state == 4 || m_state == 7)
+    if (in_part_body())
         close_part();
 
     bool stored = false;
     if (m_file.is_open()) {
-        std::string path = m_file.path();
-        if (m_file.close()) {
+        // A message that could not be written whole is not kept.
+        if (publish()) {
             stored = true;
             m_entry->flags |= store::flags::downloaded;
             if (m_setup != Setup::entry && m_expected_size == 0)
                 m_entry->size = static_cast<std::uint32_t>(std::min<std::uint64_t>(m_position, 0xffffffffu));
             if (!m_entry->has(store::flags::multipart) && m_uu_end) {
                 m_entry->flags |= store::flags::multipart;
-                uuencode_scan(path);
+                uuencode_scan(m_final_path);
             }
         } else {
-            // A message that could not be written whole is not kept.
-            (void)platform::remove_file(path);
             m_entry->flags &= ~store::flags::downloaded;
             m_parts.clear();
         }
@@ -572,7 +586,7 @@ void MessageReceiver::discard()
     m_finished = true;
 }
 
-void MessageReceiver::scan_lines(store::LineReader& reader)
+void MessageReceiver::scan_lines(mime::LineReader& reader)
 {
     m_scanning = true;
     begin(0, StoreMode::header_only);
@@ -581,7 +595,7 @@ void MessageReceiver::scan_lines(store::LineReader& reader)
         consume(line, reader.line_bytes());
     // The file is detached: finishing touches it no more.
     m_scanning = false;
-    if (m_state == 0)
+    if (m_state == ParseState::header)
         end_header();
 }
 
@@ -591,7 +605,7 @@ std::optional<store::PartList> MessageReceiver::rescan(store::MessageIndex& inde
     std::string path = index.message_path(entry);
     if (path.empty())
         return std::nullopt;
-    auto reader = store::LineReader::open(path);
+    auto reader = mime::LineReader::open(path);
     if (!reader)
         return std::nullopt;
 
@@ -601,7 +615,7 @@ std::optional<store::PartList> MessageReceiver::rescan(store::MessageIndex& inde
         // A text message marked multipart got its parts from uuencoded
         // blocks when it arrived; find them again the same way.
         receiver.uuencode_scan(path);
-    } else if (receiver.m_state == 4 || receiver.m_state == 7) {
+    } else if (receiver.in_part_body()) {
         receiver.close_part();
     }
     receiver.check_boundary_seen();
@@ -612,14 +626,14 @@ std::optional<store::PartList> MessageReceiver::rescan(store::MessageIndex& inde
 
 std::optional<MessageReceiver::Scan> MessageReceiver::scan_file(const std::string& path, const ReceiverOptions& options)
 {
-    auto reader = store::LineReader::open(path);
+    auto reader = mime::LineReader::open(path);
     if (!reader)
         return std::nullopt;
     store::MessageIndex scratch;  // never opened, never saved
     MessageReceiver receiver(scratch, std::string(), options);
     receiver.scan_lines(*reader);
     store::MessageEntry& entry = *receiver.m_entry;
-    if (receiver.m_state == 4 || receiver.m_state == 7)
+    if (receiver.in_part_body())
         receiver.close_part();
     if (!entry.has(store::flags::multipart) && receiver.m_uu_end) {
         entry.flags |= store::flags::multipart;

@@ -12,11 +12,13 @@
 // Three set-ups: a new message from a mailbox (filters choose the folder),
 // an existing entry (single-message retrieval), a local message put into a
 // named folder. Memory stays bounded whatever the input: the message goes
-// to a temporary file in the user directory from its first line and is
-// renamed into its folder when the header ends; header lists are bounded;
-// at most store::max_parts parts are recorded.
+// to a file without a name from its first line and gets its name in its
+// folder at finish(), once it is whole, so that no crash leaves a part of a
+// message where the store would take it for one; header lists are bounded;
+// at most store::max_parts parts are recorded. Storing a message costs one
+// file made, written and named (and the same for its part list).
 //
-// A receiver freed before finish() removes its partial file and leaves the
+// A receiver freed before finish() drops its partial file and leaves the
 // entry without the downloaded flag. A write error (a full disk) counts the
 // same: the entry is never marked downloaded for a file that is not whole.
 #pragma once
@@ -33,6 +35,7 @@
 #include "engine/store/message_index/message_index.h"
 #include "engine/store/message_index/store_files.h"
 #include "engine/store/mime/header_list.h"
+#include "engine/store/mime/line_reader.h"
 
 namespace corvane::receiver {
 
@@ -93,7 +96,7 @@ public:
     // of that size, so memory stays bounded.
     void write(std::string_view bytes);
     // True until the empty line that ends the message header.
-    bool header_pending() const { return m_state == 0; }
+    bool header_pending() const { return m_state == ParseState::header; }
     // Completes the message: the file closed and marked downloaded, the
     // part list written. A header that never ended is ended here. Returns
     // the entry, or nullptr when none was made.
@@ -124,12 +127,25 @@ public:
 
 private:
     enum class Setup { mailbox, entry, folder };
+    // Where the line procedure stands in the message.
+    enum class ParseState {
+        header,              // the message header
+        body,                // a body without parts, or after the last part
+        preamble,            // before the first (next) outer boundary
+        part_header,         // the header of an outer part
+        part_body,           // the body of an outer part
+        nested_preamble,     // inside a nested multipart, before its next boundary
+        nested_part_header,  // the header of a nested part
+        nested_part_body,    // the body of a nested part
+    };
+    bool in_part_body() const { return m_state == ParseState::part_body || m_state == ParseState::nested_part_body; }
 
     void consume(std::string_view text, std::uint64_t raw_bytes);
     void header_line(std::string_view text);
     void end_header();
     void create_entry();
-    void open_final_file();
+    void choose_final_path();
+    bool publish();
     void begin_parts();
     void make_part(std::int32_t part_number, std::int32_t sub_part);
     void count_line(std::uint64_t length);
@@ -138,7 +154,7 @@ private:
     void inner_step(std::string_view line);
     void end_part_header(bool nested);
     void uuencode_scan(const std::string& path);
-    void scan_lines(store::LineReader& reader);
+    void scan_lines(mime::LineReader& reader);
     void check_boundary_seen();
     void complete_parts(bool write);
 
@@ -160,14 +176,14 @@ private:
     std::string m_pending;  // write(): the start of a line without its LF yet
     bool m_finished = false;
 
-    // Storing: the file, first under a temporary name, then in its folder.
+    // Storing: the file, without a name until finish() gives it its path.
     store::OutputFile m_file;
-    std::string m_temp_path;
+    std::string m_final_path;
     // Scanning a stored file again: it is "open" for the parse rules.
     bool m_scanning = false;
     std::uint64_t m_position = 0;  // file offset of the end of the current line
 
-    int m_state = 0;
+    ParseState m_state = ParseState::header;
     mime::HeaderList m_header;
     std::string m_top_type = "text/plain";
     std::optional<std::string> m_outer;  // "--" + boundary; none for a single part

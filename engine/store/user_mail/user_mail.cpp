@@ -4,6 +4,7 @@
 
 #include "common/platform/files.h"
 #include "common/text/strings.h"
+#include "engine/store/receiver/adopt_files.h"
 
 namespace corvane::store {
 
@@ -25,6 +26,11 @@ mailboxes::MailboxRecord UserMail::load(const std::vector<std::string>& fixed_fo
 mailboxes::MailboxRecord UserMail::load_mail(const ini::Profile& engine, codec::PasswordCodec& codec)
 {
     m_index.open(m_user_dir);
+    if (!m_index.unindexed().empty()) {
+        receiver::ReceiverOptions options;
+        options.use_received_date = engine.yes_no("PopClient", "UseReceivedDate", false);
+        (void)receiver::adopt_unindexed_files(m_index, options);
+    }
     return m_mailboxes.load(m_user_dir, mailboxes::MailboxDefaults::from(engine), codec);
 }
 
@@ -33,6 +39,28 @@ void UserMail::load_folders(const std::vector<std::string>& fixed_folders)
     m_fixed = fixed_folders;
     m_filters.load(user_ini());
     m_folders.build(m_fixed);
+    place_lost_entries();
+}
+
+void UserMail::place_lost_entries()
+{
+    // Messages fetched as header only have no file to show where their
+    // folder went (a rename or delete of it cut short); unseen in no folder,
+    // they would be lost to the user.
+    const std::string* inbox = m_folders.inbox();
+    if (!inbox)
+        return;
+    std::string last_known;
+    for (auto& entry : m_index.entries()) {
+        if (entry->folder.empty() || text::iequals(entry->folder, last_known))
+            continue;
+        if (m_folders.contains(entry->folder)) {
+            last_known = entry->folder;
+            continue;
+        }
+        entry->folder = *inbox;
+        m_index.mark_dirty();
+    }
 }
 
 bool UserMail::empty_trash()
@@ -75,6 +103,16 @@ bool UserMail::rename_folder(const std::string& old_name, const std::string& new
         (void)m_filters.save();
     m_folders.build(m_fixed);
     return true;
+}
+
+bool UserMail::delete_folder(const std::string& name)
+{
+    auto listed = m_folders.find(name);
+    if (!listed)
+        return false;
+    if (!m_index.empty_folder(*listed) || !m_index.save())
+        return false;
+    return remove_folder(*listed);
 }
 
 bool UserMail::remove_folder(const std::string& name)

@@ -33,7 +33,10 @@ public:
     explicit UserMail(std::string user_dir);
 
     // Loads the message index, the mailbox records (returning the default
-    // one), the filters and the folder list, in that order.
+    // one), the filters and the folder list, in that order. Message files
+    // that a crash left without an entry are taken into the index, and
+    // entries whose folder no longer exists go to the Inbox, so that every
+    // message can be reached.
     mailboxes::MailboxRecord load(const std::vector<std::string>& fixed_folders, const ini::Profile& engine,
                                   codec::PasswordCodec& codec);
     // The two halves of load(), for a caller that reads the user's settings
@@ -68,11 +71,19 @@ public:
     bool end_session();
 
     // Renames a folder on disk, in the index, in the filters (saved) and
-    // rebuilds the folder list; removes a folder with its rules.
+    // rebuilds the folder list; removes an empty folder with its rules.
     bool rename_folder(const std::string& old_name, const std::string& new_name);
     bool remove_folder(const std::string& name);
+    // Deletes a folder with everything in it: its messages are deleted and
+    // the index is written before the directory goes, so that a crash
+    // leaves either the folder (with what was not deleted yet) or none.
+    // False, with the folder kept, when a message cannot be deleted or the
+    // index cannot be written.
+    bool delete_folder(const std::string& name);
 
 private:
+    void place_lost_entries();
+
     std::string m_user_dir;
     std::vector<std::string> m_fixed;
     MessageIndex m_index;

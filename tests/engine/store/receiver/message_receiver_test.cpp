@@ -348,14 +348,25 @@ TEST_F(ReceiverTest, InterruptedStoreIsDiscarded)
 
 TEST_F(ReceiverTest, FilesTheIndexDoesNotKnowAreNeverOverwritten)
 {
+    // What a crash leaves: a message whose entry was never written, and a
+    // part list whose message is gone. The load notices both.
     ASSERT_TRUE(platform::write_file_atomic(dir / "Inbox/CV000001.msg", "Subject: orphan\r\n\r\n").ok());
     ASSERT_TRUE(platform::write_file_atomic(dir / "Inbox/CV000002.att", "stale\x01").ok());
+    index.open(dir.path());
+    ASSERT_EQ(index.unindexed().size(), 1u);
+    EXPECT_FALSE(platform::exists(dir / "Inbox/CV000002.att"));
+
     store::MessageEntry* entry = into_folder({"Subject: new", "", "body"});
     EXPECT_EQ(entry->number, 2u);
     EXPECT_EQ(entry->file_name, "CV000002");
     EXPECT_EQ(file_of(*entry), crlf({"Subject: new", "", "body"}));
     EXPECT_EQ(platform::read_file(dir / "Inbox/CV000001.msg").value(), "Subject: orphan\r\n\r\n");
-    EXPECT_FALSE(platform::exists(dir / "Inbox/CV000002.att"));
+
+    // One put there while the session runs is passed over the same way.
+    ASSERT_TRUE(platform::write_file_atomic(dir / "Inbox/CV000003.msg", "Subject: by hand\r\n\r\n").ok());
+    entry = into_folder({"Subject: newer", "", "body"});
+    EXPECT_EQ(entry->file_name, "CV000004");
+    EXPECT_EQ(platform::read_file(dir / "Inbox/CV000003.msg").value(), "Subject: by hand\r\n\r\n");
 }
 
 TEST_F(ReceiverTest, MessageWithoutHeaderEndOrFolder)

@@ -60,7 +60,7 @@ protected:
     // pages read it: from its body offset, its number of lines.
     std::string decode(const store::MessageEntry& entry, const store::PartRecord& part) const
     {
-        auto reader = store::LineReader::open(index.message_path(entry));
+        auto reader = mime::LineReader::open(index.message_path(entry));
         if (!reader)
             return "<missing>";
         std::string line;
