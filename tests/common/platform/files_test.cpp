@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -128,6 +129,69 @@ TEST(WriteFileAtomic, ReplacesWholeAndKeepsMode)
     EXPECT_FALSE(fs::write_file_atomic(tmp / "no/such/dir/f", "x").ok());
     auto too_big = fs::read_file(path, 2);
     EXPECT_FALSE(too_big.ok());
+}
+
+// A file that appears under its name whole or not at all, whatever befalls
+// the process that writes it.
+TEST(UnpublishedFile, AppearsWholeOrNotAtAll)
+{
+    TempDir dir;
+    auto listing = [&] {
+        std::vector<std::string> names;
+        auto listed = fs::list_directory(dir.path());
+        for (const auto& e : *listed)
+            names.push_back(e.name);
+        return names;
+    };
+    {
+        auto file = fs::UnpublishedFile::create(dir.path(), "CV000001");
+        ASSERT_TRUE(file);
+        ASSERT_TRUE(fs::write_all(file->fd(), "first"));
+        EXPECT_TRUE(listing().empty()) << "a file being written has no name anyone lists";
+        ASSERT_TRUE(file->publish(dir / "a.msg", fs::Replace::no));
+        EXPECT_FALSE(file->is_open());
+    }
+    EXPECT_EQ(fs::read_file(dir / "a.msg").value(), "first");
+
+    // Never over a name that is taken, unless asked; the file waits for
+    // another name.
+    auto second = fs::UnpublishedFile::create(dir.path(), "CV000002");
+    ASSERT_TRUE(fs::write_all(second->fd(), "second"));
+    auto refused = second->publish(dir / "a.msg", fs::Replace::no);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().code, EEXIST);
+    EXPECT_EQ(fs::read_file(dir / "a.msg").value(), "first");
+    ASSERT_TRUE(second->publish(dir / "b.msg", fs::Replace::no));
+    auto third = fs::UnpublishedFile::create(dir.path(), "CV000003");
+    ASSERT_TRUE(fs::write_all(third->fd(), "third"));
+    ASSERT_TRUE(third->publish(dir / "b.msg", fs::Replace::yes));
+    EXPECT_EQ(fs::read_file(dir / "b.msg").value(), "third");
+    EXPECT_EQ(listing(), (std::vector<std::string>{"a.msg", "b.msg"}));
+
+    // Dropped, or its writer killed: nothing stays behind.
+    {
+        auto dropped = fs::UnpublishedFile::create(dir.path(), "CV000004");
+        ASSERT_TRUE(fs::write_all(dropped->fd(), "dropped"));
+    }
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto file = fs::UnpublishedFile::create(dir.path(), "CV000005");
+        for (;;)
+            (void)fs::write_all(file->fd(), std::string(4096, 'x'));
+    }
+    ::usleep(20000);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_EQ(listing(), (std::vector<std::string>{"a.msg", "b.msg"}));
+
+    // Copies follow the same rules.
+    EXPECT_EQ(fs::copy_file(dir / "a.msg", dir / "b.msg", fs::Replace::no).error().code, EEXIST);
+    ASSERT_TRUE(fs::copy_file(dir / "a.msg", dir / "c.msg", fs::Replace::no));
+    EXPECT_EQ(fs::read_file(dir / "c.msg").value(), "first");
+    EXPECT_FALSE(fs::copy_file(dir / "missing", dir / "d.msg", fs::Replace::no));
+    EXPECT_FALSE(fs::copy_file(dir.path(), dir / "d.msg", fs::Replace::no)) << "a directory is not copied";
+    EXPECT_FALSE(fs::UnpublishedFile::create(dir / "missing", "x"));
 }
 
 TEST(DirectoryLock, ExcludesOtherHolders)

@@ -63,6 +63,22 @@ TEST(Strings, ControlsBecomeBlanks)
               "a  b c\td");
     EXPECT_TRUE(has_controls("x\ny"));
     EXPECT_FALSE(has_controls("x\ty"));
+    // Every control character at every position of strings of every length
+    // up to a few words, among bytes that look alike to a quick test (tab,
+    // blank, 0x7E, 0x80, 0xFF).
+    for (std::size_t length = 1; length <= 40; ++length) {
+        for (char filler : {' ', '\t', '\x7e', '\x80', '\xff', 'A'}) {
+            std::string clean(length, filler);
+            ASSERT_FALSE(has_controls(clean)) << length << " of " << int(filler);
+            for (std::size_t at = 0; at < length; ++at) {
+                for (char c : {'\0', '\x01', '\x08', '\x0a', '\x0d', '\x1f', '\x7f'}) {
+                    std::string dirty = clean;
+                    dirty[at] = c;
+                    ASSERT_TRUE(has_controls(dirty)) << length << " with " << int(c) << " at " << at;
+                }
+            }
+        }
+    }
     EXPECT_EQ(replace_all("(cn=USER)(uid=USER)", "USER", "jo"), "(cn=jo)(uid=jo)");
 }
 

@@ -107,11 +107,23 @@ TEST_F(MailscanStore, CheckFindsBothKindsOfStrays)
     ASSERT_TRUE(fs::remove_file(dir / "Inbox/CV000001.msg").ok());
     ASSERT_TRUE(fs::write_file_atomic(dir / "Trash/CV000077.msg", "Subject: stray\r\n\r\n").ok());
     ASSERT_TRUE(fs::write_file_atomic(dir / ".CV000078.incoming", "Subject: cut").ok());
+    ASSERT_TRUE(fs::write_file_atomic(dir / "Work/.CV000003.msg.new", "Subject: cut").ok());
+    ASSERT_TRUE(fs::write_file_atomic(dir / "Trash/CV000079.att", "stale\x01").ok());
+    // A header-only entry whose folder went away is shown nowhere.
+    ASSERT_TRUE(fs::append_file(dir / "Messages.idx",
+                                "u\x01Home\x01\x01\x01Lost\x01\x01"
+                                "0\x01"
+                                "80\x01"
+                                "CV000080\x01Gone\x01"
+                                "0\x01\r\n")
+                    .ok());
     auto report = check_user_dir(dir.path());
     ASSERT_TRUE(report);
     EXPECT_EQ(report->missing_files, std::vector<std::string>{"Inbox/CV000001.msg"});
     EXPECT_EQ(report->unindexed_files, std::vector<std::string>{"Trash/CV000077.msg"});
-    EXPECT_EQ(report->leftovers, std::vector<std::string>{".CV000078.incoming"});
+    EXPECT_EQ(report->leftovers, (std::vector<std::string>{"Work/.CV000003.msg.new", ".CV000078.incoming"}));
+    EXPECT_EQ(report->hidden_entries, std::vector<std::string>{"Gone/CV000080"});
+    EXPECT_EQ(report->stray_part_lists, std::vector<std::string>{"Trash/CV000079.att"});
     Outcome dirty = mailscan("--check " + dir.path());
     EXPECT_EQ(dirty.code, exit_findings);
     EXPECT_NE(dirty.out.find("no index entry: Trash/CV000077.msg"), std::string::npos) << dirty.out;

@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "common/platform/files.h"
 #include "common/text/strings.h"
 #include "engine/store/message_index/index_file.h"
@@ -120,6 +122,139 @@ TEST_F(MessageIndexTest, LoadDropsVanishedMessagesAndRereadsUrgentFlag)
     EXPECT_EQ(again.entries()[1]->folder, "");
     EXPECT_EQ(again.entries()[2]->number, 50u);
     EXPECT_EQ(again.entries()[2]->flags, flags::downloaded | flags::urgent);
+}
+
+// The states a crash leaves between an action's files and the index
+// written after them, and what the next load makes of each.
+TEST(MessageIndexLoad, SettlesWhatACrashLeft)
+{
+    struct Store {
+        testing::TempDir dir;
+        std::string a, b, c, d;  // file names: read multipart in Inbox, from a mailbox in Inbox, header-only
+                                 // in Work, downloaded in Work
+        std::string path(const std::string& relative) const { return dir / relative; }
+    };
+    auto make = [](Store& store) {
+        for (const char* folder : {"Inbox", "Work", "Trash"})
+            ASSERT_TRUE(fs::make_directory(store.dir / folder).ok());
+        MessageIndex index;
+        index.open(store.dir.path());
+        auto add = [&](const char* folder, std::uint32_t flag_bits, const char* server_id) {
+            MessageEntry& e = index.add_entry();
+            e.number = index.next_number();
+            e.file_name = text::format("CV%06u", e.number);
+            e.folder = folder;
+            e.flags = flag_bits;
+            e.server_id = server_id;
+            e.mailbox = *server_id ? "Home" : "";
+            e.subject = e.file_name;
+            if (e.has(flags::downloaded)) {
+                EXPECT_TRUE(fs::write_file_atomic(index.message_path(e), "Subject: x\r\n\r\nbody\r\n").ok());
+            }
+            if (e.has(flags::multipart)) {
+                EXPECT_TRUE(write_part_list(index.part_list_path(e), PartList(2)));
+            }
+            return e.file_name;
+        };
+        store.a = add("Inbox", flags::downloaded | flags::read | flags::multipart, "");
+        store.b = add("Inbox", flags::downloaded, "uid-b");
+        store.c = add("Work", 0, "uid-c");
+        store.d = add("Work", flags::downloaded | flags::replied, "");
+        ASSERT_TRUE(index.save());
+    };
+    auto entry = [](MessageIndex& index, const std::string& file_name) -> MessageEntry* {
+        for (auto& e : index.entries()) {
+            if (e->file_name == file_name)
+                return e.get();
+        }
+        return nullptr;
+    };
+    auto mv = [](const std::string& from, const std::string& to) { ASSERT_EQ(::rename(from.c_str(), to.c_str()), 0); };
+
+    struct Scenario {
+        const char* what;
+        std::function<void(Store&)> crash;
+        std::function<void(Store&, MessageIndex&)> check;
+    };
+    const Scenario scenarios[] = {
+        {"nothing happened", [](Store&) {},
+         [](Store&, MessageIndex& index) {
+             EXPECT_FALSE(index.dirty());
+             EXPECT_TRUE(index.unindexed().empty());
+         }},
+        {"a move cut before the index was written",
+         [&](Store& s) { mv(s.path("Inbox/" + s.a + ".msg"), s.path("Work/" + s.a + ".msg")); },
+         [&](Store& s, MessageIndex& index) {
+             ASSERT_NE(entry(index, s.a), nullptr);
+             EXPECT_EQ(entry(index, s.a)->folder, "Work");
+             EXPECT_EQ(entry(index, s.a)->flags, flags::downloaded | flags::read | flags::multipart);
+             EXPECT_FALSE(fs::exists(s.path("Inbox/" + s.a + ".att"))) << "the part list left behind";
+             EXPECT_TRUE(index.dirty());
+         }},
+        {"deletes cut before the index was written",
+         [](Store& s) {
+             ASSERT_TRUE(fs::remove_file(s.path("Inbox/" + s.a + ".msg")).ok());
+             ASSERT_TRUE(fs::remove_file(s.path("Inbox/" + s.b + ".msg")).ok());
+         },
+         [&](Store& s, MessageIndex& index) {
+             EXPECT_EQ(entry(index, s.a), nullptr);
+             ASSERT_NE(entry(index, s.b), nullptr) << "its server still has to delete it";
+             EXPECT_EQ(entry(index, s.b)->folder, "");
+             EXPECT_EQ(index.size(), 3u);
+         }},
+        {"a folder renamed before the index was written", [&](Store& s) { mv(s.path("Work"), s.path("Archive")); },
+         [&](Store& s, MessageIndex& index) {
+             EXPECT_EQ(entry(index, s.d)->folder, "Archive");
+             EXPECT_EQ(entry(index, s.c)->folder, "Archive") << "the header-only entry follows its folder";
+             EXPECT_EQ(entry(index, s.d)->flags, flags::downloaded | flags::replied);
+         }},
+        {"a message stored or copied, its entry never written",
+         [](Store& s) { ASSERT_TRUE(fs::write_file_atomic(s.path("Work/CV000077.msg"), "Subject: y\r\n\r\n").ok()); },
+         [](Store&, MessageIndex& index) {
+             ASSERT_EQ(index.unindexed().size(), 1u);
+             EXPECT_EQ(index.unindexed()[0].folder, "Work");
+             EXPECT_EQ(index.unindexed()[0].file_name, "CV000077");
+             EXPECT_EQ(index.size(), 4u) << "taking it in is the receiver's work";
+         }},
+        {"a message fetched whole, the index not written",
+         [](Store& s) {
+             ASSERT_TRUE(fs::write_file_atomic(s.path("Work/" + s.c + ".msg"), "Subject: z\r\n\r\n").ok());
+         },
+         [&](Store& s, MessageIndex& index) {
+             EXPECT_TRUE(entry(index, s.c)->has(flags::downloaded));
+             EXPECT_TRUE(index.unindexed().empty());
+         }},
+        {"what interrupted writes leave",
+         [](Store& s) {
+             for (const char* left : {".Messages.idx.Ab3dE9", ".CV000009.incoming", "Inbox/.CV000001.msg.tmp",
+                                      "Inbox/.CV000002.msg.new", "Trash/CV000050.att"})
+                 ASSERT_TRUE(fs::write_file_atomic(s.path(left), "x").ok());
+         },
+         [](Store& s, MessageIndex& index) {
+             auto files = [&](const std::string& dir) {
+                 std::vector<std::string> names;
+                 auto listed = fs::list_directory(s.path(dir));
+                 for (const auto& e : *listed) {
+                     if (!e.is_directory)
+                         names.push_back(e.name);
+                 }
+                 return names;
+             };
+             EXPECT_EQ(files(""), std::vector<std::string>{"Messages.idx"});
+             EXPECT_EQ(files("Inbox"), (std::vector<std::string>{"CV000001.att", "CV000001.msg", "CV000002.msg"}));
+             EXPECT_EQ(files("Trash"), std::vector<std::string>{});
+             EXPECT_FALSE(index.dirty());
+         }},
+    };
+    for (const Scenario& scenario : scenarios) {
+        SCOPED_TRACE(scenario.what);
+        Store store;
+        make(store);
+        scenario.crash(store);
+        MessageIndex index;
+        index.open(store.dir.path());
+        scenario.check(store, index);
+    }
 }
 
 TEST_F(MessageIndexTest, IndexCutInTheMiddleOfARecord)
