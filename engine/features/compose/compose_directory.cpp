@@ -2,7 +2,7 @@
 
 #include "common/platform/files.h"
 #include "common/text/strings.h"
-#include "engine/store/message_index/store_files.h"
+#include "engine/store/mime/line_reader.h"
 
 namespace corvane::compose {
 namespace {
@@ -51,7 +51,7 @@ Result<void> ComposeDirectory::write_headers(const std::string& data) const
 HeaderValues ComposeDirectory::read_headers() const
 {
     HeaderValues values;
-    auto reader = store::LineReader::open(headers_path());
+    auto reader = mime::LineReader::open(headers_path());
     if (!reader)
         return values;
     std::string line;
@@ -114,7 +114,7 @@ std::string ComposeDirectory::content_type(std::string_view attachment) const
 {
     if (!is_attachment_name(attachment))
         return {};
-    auto reader = store::LineReader::open(file("." + std::string(attachment)));
+    auto reader = mime::LineReader::open(file("." + std::string(attachment)));
     std::string line;
     if (!reader || !reader->next(line, 1024))
         return {};

@@ -12,8 +12,8 @@
 #include "engine/features/compose/reply_addresses.h"
 #include "engine/store/addrbook/address_book.h"
 #include "engine/store/message_index/message_index.h"
-#include "engine/store/message_index/store_files.h"
 #include "engine/store/mime/header_list.h"
+#include "engine/store/mime/line_reader.h"
 
 namespace corvane::compose {
 namespace {
@@ -34,7 +34,7 @@ std::string signature_block(const std::string& user_dir, std::string_view mailbo
 {
     if (!platform::is_plain_name(mailbox))
         return {};
-    auto reader = store::LineReader::open(platform::join_path(user_dir, std::string(mailbox) + ".sig"));
+    auto reader = mime::LineReader::open(platform::join_path(user_dir, std::string(mailbox) + ".sig"));
     if (!reader)
         return {};
     std::string block = "\n";
@@ -189,7 +189,7 @@ void create_compose(const ComposeDirectory& dir, cgi::FieldTable& fields, Compos
         body += "\n";
         const std::string prefix =
             text::bounded(type == ComposeType::forward ? account.forward_prefix : account.reply_prefix, kMaxPrefix);
-        if (auto reader = store::LineReader::open(dir.quote_path())) {
+        if (auto reader = mime::LineReader::open(dir.quote_path())) {
             std::string line;
             while (reader->next(line, kMaxTextLine))
                 quote_line(line, prefix, account.compose_width, body);
@@ -297,7 +297,7 @@ store::MessageEntry* store_message(const ComposeDirectory& dir, const cgi::Field
 {
     if (!account.index)
         return nullptr;
-    auto reader = store::LineReader::open(dir.message_path());
+    auto reader = mime::LineReader::open(dir.message_path());
     if (!reader)
         return nullptr;
     receiver::MessageReceiver receiver(*account.index, folder, account.receiver);

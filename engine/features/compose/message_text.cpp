@@ -5,6 +5,7 @@
 #include "engine/store/mime/charset.h"
 #include "engine/store/mime/header_list.h"
 #include "engine/store/mime/line_decoders.h"
+#include "engine/store/mime/line_reader.h"
 #include "engine/store/mime/parameters.h"
 
 namespace corvane::compose {
@@ -23,7 +24,7 @@ struct Source {
 
 // The header block that ends just before offset: the lines after the last
 // boundary line ("--...") before it.
-mime::HeaderList header_before(store::LineReader& reader, std::uint64_t offset)
+mime::HeaderList header_before(mime::LineReader& reader, std::uint64_t offset)
 {
     std::vector<std::string> block;
     std::string line;
@@ -74,7 +75,7 @@ private:
 // Decodes the body lines of source into out_path: bytes, or text in UTF-8.
 bool decode(const std::string& message_path, Source source, bool as_text, const std::string& out_path)
 {
-    auto reader = store::LineReader::open(message_path);
+    auto reader = mime::LineReader::open(message_path);
     if (!reader)
         return false;
     std::string line;

@@ -4,7 +4,7 @@
 
 #include "common/platform/files.h"
 #include "common/text/strings.h"
-#include "engine/store/message_index/store_files.h"
+#include "engine/store/mime/line_reader.h"
 
 namespace corvane::addrbook {
 namespace {
@@ -70,7 +70,7 @@ void AddressBook::reload()
     m_entries.clear();
     if (m_path.empty())
         return;
-    auto reader = store::LineReader::open(m_path);
+    auto reader = mime::LineReader::open(m_path);
     if (!reader)
         return;
     std::string line;

@@ -101,7 +101,7 @@ void MessageReceiver::begin(std::uint32_t expected_size, StoreMode mode)
         // choose it), and the message is whole only at finish(): until
         // then it is a file without a name on the user directory's file
         // system.
-        if (auto file = store::OutputFile::create(m_index.user_dir(), m_file_name))
+        if (auto file = store::OutputFile::create_unnamed(m_index.user_dir(), m_file_name))
             m_file = std::move(*file);
     }
 }
