@@ -10,6 +10,11 @@ constexpr std::size_t buffer_size = 64 * 1024;
 
 }  // namespace
 
+Result<void> copy_file(const std::string& from, const std::string& to)
+{
+    return platform::copy_file(from, to, platform::Replace::yes, 0600);
+}
+
 OutputFile::~OutputFile()
 {
     if (m_fd)

@@ -1,7 +1,8 @@
 // A file of the store written from the first byte on through a buffer:
 // either under its name from the start (compose files, uploads), or
 // without a name until it is whole (a message the receiver stores), so that
-// a crash in the middle leaves nothing anyone would take for a message.
+// a crash in the middle leaves nothing anyone would take for a message; and
+// the copy of a message file.
 //
 // Nothing here follows a path it was not given; callers check names.
 #pragma once
@@ -15,6 +16,9 @@
 #include "common/platform/unique_fd.h"
 
 namespace corvane::store {
+
+// Copies a regular file over `to`, which is replaced whole or not at all.
+Result<void> copy_file(const std::string& from, const std::string& to);
 
 class OutputFile {
 public:
