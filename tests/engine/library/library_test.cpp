@@ -9,7 +9,7 @@
 #include "common/codec/password_codec.h"
 #include "common/ini/profile.h"
 #include "common/platform/files.h"
-#include "tests/engine/library/child.h"
+#include "tests/support/child.h"
 #include "tests/support/engine_host.h"
 
 using corvane::testing::Child;

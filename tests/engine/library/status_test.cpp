@@ -10,7 +10,7 @@
 #include "common/platform/files.h"
 #include "engine/core/lifecycle/engine.h"
 #include "tests/engine/core/lifecycle/engine_tree.h"
-#include "tests/engine/library/child.h"
+#include "tests/support/child.h"
 
 using namespace corvane::lifecycle;
 using corvane::testing::Child;

@@ -1,20 +1,17 @@
 // The store after a crash at any moment of an action. A real user server
 // hosting the engine (the list page's move, copy, delete, delete for good,
-// and the Trash emptied at logout) and a process of the test's own for the
-// actions no page reaches yet (mail arriving, a folder renamed or deleted, a
-// session's expiry) are killed at random moments, many times. After each
-// kill the store is loaded as the next session loads it; then Mailscan
-// --check must find nothing wrong, every message that existed before the
-// action (or that the worker reported stored) must be in a folder, and the
-// flags of every message must be as they were.
+// and the Trash emptied at logout) and a worker process (mail arriving, a
+// folder renamed or deleted, a session's expiry: no page reaches these
+// yet) are killed at random moments, many times. After each kill the store
+// is loaded as the next session loads it; then Mailscan --check must find
+// nothing, every message that existed before the action (or that the
+// worker reported stored) must be in a folder with its file, and no
+// message's flags may have changed.
 //
 // CORVANE_CRASH_RUNS sets the kills per action (default 8 over HTTP, 12 in
 // the worker), CORVANE_CRASH_SEED the random seed a failure printed.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -30,19 +27,16 @@
 #include "common/text/strings.h"
 #include "engine/store/message_index/index_file.h"
 #include "engine/store/user_mail/user_mail.h"
+#include "tests/support/child.h"
 #include "tests/support/temp_dir.h"
 #include "tests/webserver/server_harness.h"
-
-extern char** environ;
 
 namespace corvane::store {
 namespace {
 
 namespace fs = platform;
 using Clock = std::chrono::steady_clock;
-using testing::TempDir;
-
-const std::vector<std::string> fixed_folders = {"Inbox", "Drafts", "Sent", "Trash"};
+using std::chrono::microseconds;
 
 int runs_per_action(int fallback)
 {
@@ -50,57 +44,28 @@ int runs_per_action(int fallback)
     return runs && std::atoi(runs) > 0 ? std::atoi(runs) : fallback;
 }
 
-// ---- the store -------------------------------------------------------------
-
 struct Seeded {
     std::string subject;
     std::string folder;
     bool read = false;
 };
 
-// Messages.idx as it is on disk, by subject.
-std::map<std::string, std::vector<MessageEntry>> entries_on_disk(const std::string& user_dir)
+// Messages.idx as it is on disk, read without the engine's loader.
+std::vector<MessageEntry> entries_on_disk(const std::string& user_dir)
 {
-    std::map<std::string, std::vector<MessageEntry>> by_subject;
-    auto text = fs::read_file(user_dir + "/Messages.idx");
-    if (!text)
-        return by_subject;
     IndexParser parser;
-    std::size_t pos = 0;
-    while (pos < text->size()) {
-        std::size_t end = text->find('\n', pos);
-        if (end == std::string::npos)
-            end = text->size();
+    auto text = fs::read_file(user_dir + "/Messages.idx");
+    for (std::size_t pos = 0; text && pos < text->size();) {
+        std::size_t end = std::min(text->find('\n', pos), text->size());
         parser.line(std::string_view(*text).substr(pos, end - pos));
         pos = end + 1;
     }
+    std::vector<MessageEntry> entries;
     for (const auto& entry : parser.entries())
-        by_subject[entry->subject].push_back(*entry);
-    return by_subject;
+        entries.push_back(*entry);
+    return entries;
 }
 
-struct CheckRun {
-    int code = -1;
-    std::string out;
-};
-
-CheckRun mailscan_check(const std::string& user_dir)
-{
-    CheckRun run;
-    std::string command = std::string(MAILSCAN_PROGRAM) + " --check '" + user_dir + "' 2>&1";
-    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            run.out.append(buffer, n);
-        int status = ::pclose(pipe);
-        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    return run;
-}
-
-// What the crash tests share: a seeded store copied afresh for every run,
-// the random moments, and the verdict after each kill.
 class CrashTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -108,15 +73,14 @@ protected:
         const char* seed = std::getenv("CORVANE_CRASH_SEED");
         m_seed = seed ? static_cast<unsigned>(std::strtoul(seed, nullptr, 10)) : std::random_device()();
         m_random.seed(m_seed);
-        ASSERT_TRUE(fs::make_directories(m_root / "Users"));
-        ASSERT_TRUE(fs::make_directories(m_root / "Logs"));
-        ASSERT_TRUE(fs::make_directories(m_root / "Temp"));
+        for (const char* dir : {"Users", "Logs", "Temp"})
+            ASSERT_TRUE(fs::make_directory(m_root / dir));
         seed_template();
     }
 
     void TearDown() override
     {
-        std::printf("[ crash    ] %s: %d runs, %d stopped in the middle, %d messages lost (seed %u)\n",
+        std::printf("[ crash    ] %s: %d runs, %d cut before the index was written, %d messages lost (seed %u)\n",
                     ::testing::UnitTest::GetInstance()->current_test_info()->name(), m_runs, m_cut, m_lost, m_seed);
     }
 
@@ -124,7 +88,7 @@ protected:
 
     // Inbox: 40 messages (every third with an attachment, every second
     // read) and 6 fetched as header only; Trash: 20; Projects: 12 and 4
-    // header-only ones.
+    // header-only ones. All from the mailbox "Home".
     void seed_template()
     {
         const std::string dir = m_template.path();
@@ -137,24 +101,18 @@ protected:
             ASSERT_TRUE(fs::make_directory(dir + "/" + folder));
         MessageIndex index;
         index.open(dir);
-        int k = 0;
-        auto add = [&](const std::string& folder, int count, int header_only) {
-            for (int i = 0; i < count + header_only; ++i) {
-                Seeded s{text::format("Seeded %d", ++k), folder, i % 2 == 0};
+        auto add = [&](const std::string& folder, int stored, int header_only) {
+            for (int i = 0; i < stored + header_only; ++i) {
+                Seeded s{text::format("Seeded %zu", m_seeded.size() + 1), folder, i % 2 == 0};
                 MessageEntry* entry = nullptr;
-                if (i < count) {
+                if (i < stored) {
                     receiver::MessageReceiver receiver(index, folder, {});
                     receiver.begin(0, receiver::StoreMode::whole);
-                    std::string message = "From: a@example.com\r\nSubject: " + s.subject +
-                                          "\r\nDate: Tue, 15 Jun 1999 10:20:30 -0500\r\n";
-                    if (i % 3 == 0)
-                        message +=
-                            "Content-Type: multipart/mixed; boundary=x\r\n\r\n--x\r\n\r\ntext\r\n--x\r\n"
-                            "Content-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n\r\niVBORw0KGgo=\r\n"
-                            "--x--\r\n";
-                    else
-                        message += "\r\nbody\r\n";
-                    receiver.write(message);
+                    receiver.write("From: a@example.com\r\nSubject: " + s.subject +
+                                   "\r\nDate: Tue, 15 Jun 1999 10:20:30 -0500\r\n" +
+                                   (i % 3 ? "\r\nbody\r\n"
+                                          : "Content-Type: multipart/mixed; boundary=x\r\n\r\n--x\r\n\r\ntext\r\n"
+                                            "--x\r\nContent-Type: image/png\r\n\r\niVBORw0KGgo=\r\n--x--\r\n"));
                     entry = receiver.finish();
                 } else {
                     entry = &index.add_entry();
@@ -162,10 +120,8 @@ protected:
                     entry->file_name = text::format("CV%06u", entry->number);
                     entry->folder = folder;
                     entry->subject = s.subject;
-                    entry->size = 5000;
                 }
-                ASSERT_NE(entry, nullptr);
-                entry->server_id = text::format("uid-%d", k);
+                entry->server_id = text::format("uid-%zu", m_seeded.size());
                 entry->mailbox = "Home";
                 entry->flags |= s.read ? flags::read : 0;
                 m_seeded.push_back(s);
@@ -174,7 +130,6 @@ protected:
         add("Inbox", 40, 6);
         add("Trash", 20, 0);
         add("Projects", 12, 4);
-        index.mark_dirty();
         ASSERT_TRUE(index.save());
     }
 
@@ -184,164 +139,52 @@ protected:
         ASSERT_EQ(std::system(command.c_str()), 0);
     }
 
-    std::vector<std::uint32_t> numbers_in(const std::string& folder)
+    microseconds moment(microseconds limit)
     {
-        std::vector<std::uint32_t> numbers;
-        for (const auto& [subject, entries] : entries_on_disk(user_dir())) {
-            for (const MessageEntry& e : entries) {
-                if (e.folder == folder)
-                    numbers.push_back(e.number);
-            }
-        }
-        return numbers;
+        return microseconds(std::uniform_int_distribution<long long>(0, limit.count() + 1)(m_random));
     }
 
-    // A moment in [0, limit].
-    std::chrono::microseconds moment(std::chrono::microseconds limit)
-    {
-        return std::chrono::microseconds(
-            std::uniform_int_distribution<long long>(0, std::max<long long>(limit.count(), 1))(m_random));
-    }
-
-    // The store after the next load: Mailscan finds nothing, and every
-    // message that must survive is in a folder with its flags.
-    void verify(const std::string& what, const std::set<std::string>& may_go,
-                const std::set<std::string>& also_kept = {})
+    // After the next load: Mailscan finds nothing, and every message that
+    // must survive is in a folder, with its file, its flags unchanged.
+    void verify(const std::string& what, const std::set<std::string>& may_go, const std::set<std::string>& stored)
     {
         ++m_runs;
-        CheckRun check = mailscan_check(user_dir());
-        EXPECT_EQ(check.code, 0) << what << ": " << check.out;
-        auto on_disk = entries_on_disk(user_dir());
+        testing::Child check({MAILSCAN_PROGRAM, "--check", user_dir()});
+        std::string report = check.read_all();
+        EXPECT_EQ(check.wait(), 0) << what << ": " << report;
+        std::map<std::string, std::vector<MessageEntry>> by_subject;
+        for (MessageEntry& entry : entries_on_disk(user_dir()))
+            by_subject[entry.subject].push_back(std::move(entry));
         auto reachable = [&](const std::string& subject, bool read) {
-            auto found = on_disk.find(subject);
-            if (found == on_disk.end())
-                return false;
             bool any = false;
-            for (const MessageEntry& e : found->second) {
-                if (e.folder.empty())
-                    continue;
-                if (e.has(flags::downloaded) &&
-                    !fs::exists(fs::join_path(fs::path_nocase(user_dir(), e.folder), e.file_name + ".msg")))
+            for (const MessageEntry& e : by_subject[subject]) {
+                if (e.folder.empty() || (e.has(flags::downloaded) && !fs::exists(fs::path_nocase(user_dir(), e.folder) +
+                                                                                 "/" + e.file_name + ".msg")))
                     continue;
                 any = true;
                 EXPECT_EQ(e.has(flags::read), read) << what << ": the flags of " << subject << " changed";
             }
-            return any;
+            if (!any) {
+                ++m_lost;
+                ADD_FAILURE() << what << ": " << subject << " was lost";
+            }
         };
         for (const Seeded& s : m_seeded) {
-            if (!may_go.count(s.folder) && !reachable(s.subject, s.read)) {
-                ++m_lost;
-                ADD_FAILURE() << what << ": " << s.subject << " (" << s.folder << ") was lost";
-            }
+            if (!may_go.count(s.folder))
+                reachable(s.subject, s.read);
         }
-        for (const std::string& subject : also_kept) {
-            if (!reachable(subject, false)) {
-                ++m_lost;
-                ADD_FAILURE() << what << ": " << subject << ", reported stored, was lost";
-            }
-        }
+        for (const std::string& subject : stored)
+            reachable(subject, false);
     }
 
-    TempDir m_root;
-    TempDir m_template;
+    testing::TempDir m_root;
+    testing::TempDir m_template;
     std::vector<Seeded> m_seeded;
     std::mt19937 m_random;
     unsigned m_seed = 0;
     int m_runs = 0;
-    int m_cut = 0;  // kills that came before the action was done
+    int m_cut = 0;
     int m_lost = 0;
-};
-
-// ---- a process of the test's own -----------------------------------------------
-
-class Process {
-public:
-    Process(const std::vector<std::string>& args, const std::vector<std::string>& extra_env, bool capture)
-    {
-        std::vector<std::string> env_strings;
-        for (char** e = environ; *e; ++e)
-            env_strings.emplace_back(*e);
-        env_strings.insert(env_strings.end(), extra_env.begin(), extra_env.end());
-        std::vector<char*> envp;
-        for (auto& s : env_strings)
-            envp.push_back(s.data());
-        envp.push_back(nullptr);
-        std::vector<std::string> arg_copy = args;
-        std::vector<char*> argv;
-        for (auto& a : arg_copy)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-
-        int out[2] = {-1, -1};
-        posix_spawn_file_actions_t actions;
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        if (capture && ::pipe(out) == 0) {
-            ::posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-            ::posix_spawn_file_actions_addclose(&actions, out[0]);
-        } else {
-            ::posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        }
-        ::posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        if (::posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-            m_pid = -1;
-        ::posix_spawn_file_actions_destroy(&actions);
-        if (out[1] >= 0)
-            ::close(out[1]);
-        m_out = out[0];
-    }
-    ~Process()
-    {
-        kill(SIGKILL);
-        if (m_out >= 0)
-            ::close(m_out);
-    }
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-    bool started() const { return m_pid > 0; }
-
-    // Sends the signal and waits for the end; the exit status.
-    int kill(int signal)
-    {
-        if (m_pid <= 0)
-            return m_status;
-        ::kill(m_pid, signal);
-        return wait();
-    }
-    int wait()
-    {
-        if (m_pid > 0) {
-            ::waitpid(m_pid, &m_status, 0);
-            m_pid = -1;
-        }
-        return m_status;
-    }
-
-    // Output up to the next line end; false at the end of the output.
-    bool read_line(std::string& line)
-    {
-        line.clear();
-        for (;;) {
-            std::size_t nl = m_pending.find('\n');
-            if (nl != std::string::npos) {
-                line = m_pending.substr(0, nl);
-                m_pending.erase(0, nl + 1);
-                return true;
-            }
-            char buffer[4096];
-            ssize_t n = m_out >= 0 ? ::read(m_out, buffer, sizeof buffer) : 0;
-            if (n <= 0)
-                return false;
-            m_pending.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_status = -1;
-    int m_out = -1;
-    std::string m_pending;
 };
 
 // ---- over HTTP, against the real server -------------------------------------------
@@ -352,119 +195,86 @@ protected:
     {
         CrashTest::SetUp();
         m_port = testing::free_port();
-        std::string ini = text::format(
-            "[General]\nRunAsService=No\nLogLevel=3\n"
-            "[Directories]\nBaseDir=%s\nLogDir=%s\nTempDir=%s\nTemplateDir=%s\nUserDir=%s\n"
-            "[WebServer]\nPort=%d\nBindAddress=127.0.0.1\nHtmlDir=%s\nCgiDir=%s\nCgiBase1=/Corvane\nCgiFile1=%s\n",
-            m_root.path().c_str(), (m_root / "Logs").c_str(), (m_root / "Temp").c_str(), TEMPLATE_DIR,
-            (m_root / "Users").c_str(), m_port, (m_root / "Temp").c_str(), (m_root / "Temp").c_str(), ENGINE_LIBRARY);
-        ASSERT_TRUE(fs::write_file_atomic(m_root / "Corvane.ini", ini).ok());
-        m_instance = text::format("crash%d", static_cast<int>(::getpid()));
-    }
-
-    void TearDown() override
-    {
-        m_server.reset();
-        // The last server stopped in order and removed its shared memory;
-        // a killed one's is reclaimed by the next start, which reused it.
-        CrashTest::TearDown();
+        ASSERT_TRUE(
+            fs::write_file_atomic(
+                m_root / "Corvane.ini",
+                text::format("[General]\nRunAsService=No\nLogLevel=3\n[Directories]\nBaseDir=%s\nLogDir=%s/Logs\n"
+                             "TempDir=%s/Temp\nTemplateDir=%s\nUserDir=%s/Users\n[WebServer]\nPort=%d\n"
+                             "BindAddress=127.0.0.1\nHtmlDir=%s/Temp\nCgiDir=%s/Temp\nCgiBase1=/Corvane\n"
+                             "CgiFile1=%s\n",
+                             m_root.path().c_str(), m_root.path().c_str(), m_root.path().c_str(), TEMPLATE_DIR,
+                             m_root.path().c_str(), m_port, m_root.path().c_str(), m_root.path().c_str(),
+                             ENGINE_LIBRARY))
+                .ok());
+        // One instance name for every start: each start after a kill
+        // reclaims the shared memory the killed server left.
+        ::setenv("CORVANE_INI", (m_root / "Corvane.ini").c_str(), 1);
+        ::setenv("CORVANE_INSTANCE", text::format("crash%d", static_cast<int>(::getpid())).c_str(), 1);
     }
 
     void start_server()
     {
-        m_server = std::make_unique<Process>(
-            std::vector<std::string>{CORVANE_PROGRAM},
-            std::vector<std::string>{"CORVANE_INI=" + m_root / "Corvane.ini", "CORVANE_INSTANCE=" + m_instance}, false);
-        ASSERT_TRUE(m_server->started());
+        m_server = std::make_unique<testing::Child>(std::vector<std::string>{CORVANE_PROGRAM});
         auto deadline = Clock::now() + std::chrono::seconds(20);
-        for (;;) {
-            int fd = testing::connect_to(m_port);
-            if (fd >= 0) {
-                ::close(fd);
-                break;
-            }
+        int fd;
+        while ((fd = testing::connect_to(m_port)) < 0) {
             ASSERT_LT(Clock::now(), deadline) << "the server did not start";
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
+        ::close(fd);
     }
 
-    void stop_server() { m_server->kill(SIGTERM); }
+    void stop_server(int signal)
+    {
+        ::kill(m_server->pid(), signal);
+        m_server->wait();
+    }
 
     static std::string post(const std::string& body, const std::string& cookie)
     {
-        return "POST /Corvane HTTP/1.0\r\nHost: 127.0.0.1\r\nUser-Agent: Test/1.0\r\n" +
-               (cookie.empty() ? std::string() : "Cookie: " + cookie + "\r\n") +
-               "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " + std::to_string(body.size()) +
+        return "POST /Corvane HTTP/1.0\r\nCookie: " + cookie +
+               "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " + std::to_string(body.size()) +
                "\r\n\r\n" + body;
     }
 
-    // Logs kim on; the session id and the key cookie.
-    void logon()
-    {
-        testing::HttpResponse page = testing::http(m_port, post("User=kim&Password=secret&View=Main", ""));
-        std::size_t at = page.body.find("Session=");
-        ASSERT_NE(at, std::string::npos) << page.raw.substr(0, 2000);
-        m_session = page.body.substr(at + 8, 7);
-        m_cookie.clear();
-        for (const std::string& header : page.headers) {
-            if (text::istarts_with(header, "Set-Cookie: CorvaneKey_"))
-                m_cookie = header.substr(12, header.find(';') - 12);
-        }
-    }
-
-    std::string numbers_field(const std::string& folder)
-    {
-        std::string field;
-        for (std::uint32_t n : numbers_in(folder))
-            field += "&Number=" + std::to_string(n);
-        return field;
-    }
-
-    // The index is written last: the action is done when it changed.
-    bool wait_for_index(const fs::FileIdentity& before, std::chrono::milliseconds limit)
-    {
-        auto deadline = Clock::now() + limit;
-        while (Clock::now() < deadline) {
-            auto now = fs::identity_of(user_dir() + "/Messages.idx");
-            if (now && !(*now == before))
-                return true;
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        return false;
-    }
-
     // The action of the form (on every message of numbers_of, when given),
-    // run to its end once to learn how long it takes, then cut at random
-    // moments of that time and a little past it.
+    // run to its end once to learn how long it takes to the written index,
+    // then cut at random moments of that time and a little past it.
     void crash(const std::string& what, const std::string& form, const std::string& numbers_of,
                const std::set<std::string>& may_go, int runs)
     {
-        std::chrono::microseconds took{0};
+        microseconds took{0};
         for (int run = -1; run < runs; ++run) {
             reset_store();
             start_server();
-            logon();
-            ASSERT_FALSE(m_session.empty());
-            auto before = fs::identity_of(user_dir() + "/Messages.idx").value();
-            std::string body = "Session=" + m_session + "&" + form;
-            if (!numbers_of.empty())
-                body += numbers_field(numbers_of);
-            std::string request = post(body, m_cookie);
+            testing::HttpResponse logon = testing::http(m_port, post("User=kim&Password=secret&View=Main", ""));
+            std::size_t at = logon.body.find("Session=");
+            ASSERT_NE(at, std::string::npos) << logon.raw.substr(0, 2000);
+            std::string body = "Session=" + logon.body.substr(at + 8, 7) + "&" + form, cookie;
+            for (const std::string& header : logon.headers) {
+                if (text::istarts_with(header, "Set-Cookie: CorvaneKey_"))
+                    cookie = header.substr(12, header.find(';') - 12);
+            }
+            for (const MessageEntry& e : entries_on_disk(user_dir())) {
+                if (!numbers_of.empty() && e.folder == numbers_of)
+                    body += "&Number=" + std::to_string(e.number);
+            }
+            const auto before = fs::identity_of(user_dir() + "/Messages.idx");
+            auto index_written = [&] { return !(fs::identity_of(user_dir() + "/Messages.idx") == before); };
             auto start = Clock::now();
-            std::thread client([&] { (void)testing::http(m_port, request); });
+            std::thread client([&] { (void)testing::http(m_port, post(body, cookie)); });
             if (run < 0) {
-                // The measure: how long the action takes to its written index.
-                ASSERT_TRUE(wait_for_index(before, std::chrono::seconds(20))) << what << " never wrote the index";
-                took = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+                while (!index_written() && Clock::now() - start < std::chrono::seconds(20))
+                    std::this_thread::sleep_for(microseconds(200));
+                took = std::chrono::duration_cast<microseconds>(Clock::now() - start);
                 client.join();
-                stop_server();
+                ASSERT_TRUE(index_written()) << what << " never wrote the index";
+                stop_server(SIGTERM);
             } else {
                 std::this_thread::sleep_for(moment(took + took / 3));
-                m_server->kill(SIGKILL);
+                stop_server(SIGKILL);
                 client.join();
-                auto after = fs::identity_of(user_dir() + "/Messages.idx");
-                if (after && *after == before)
-                    ++m_cut;
+                m_cut += !index_written();
             }
             // The next session: StatusCheck loads the store and writes what
             // the load settled.
@@ -472,17 +282,14 @@ protected:
             testing::HttpResponse status =
                 testing::http(m_port, "GET /Corvane?View=StatusCheck&User=kim&Password=secret HTTP/1.0\r\n\r\n");
             EXPECT_EQ(status.status, 200) << status.raw;
-            stop_server();
+            stop_server(SIGTERM);
             if (run >= 0)
-                verify(text::format("%s, run %d", what.c_str(), run), may_go);
+                verify(text::format("%s, run %d", what.c_str(), run), may_go, {});
         }
     }
 
-    std::unique_ptr<Process> m_server;
+    std::unique_ptr<testing::Child> m_server;
     int m_port = 0;
-    std::string m_instance;
-    std::string m_session;
-    std::string m_cookie;
 };
 
 TEST_F(ServerCrash, ListActionsAndLogout)
@@ -499,56 +306,37 @@ TEST_F(ServerCrash, ListActionsAndLogout)
 
 class WorkerCrash : public CrashTest {
 protected:
-    void SetUp() override
+    void crash(const std::string& what, std::vector<std::string> args, const std::set<std::string>& may_go, int runs)
     {
-        CrashTest::SetUp();
-        ASSERT_TRUE(fs::write_file_atomic(m_root / "Corvane.ini", "[General]\nLogLevel=3\n").ok());
-    }
-
-    // The next session's load, as the engine does it, written back.
-    void next_session()
-    {
-        ini::clear_cache();
-        ini::Profile engine(m_root / "Corvane.ini");
-        codec::PasswordCodec codec(m_root / "Corvane.key");
-        UserMail mail(user_dir());
-        (void)mail.load(fixed_folders, engine, codec);
-        EXPECT_TRUE(mail.index().save());
-    }
-
-    void crash(const std::string& what, const std::vector<std::string>& args, const std::set<std::string>& may_go,
-               int runs)
-    {
-        std::vector<std::string> argv = {CRASH_WORKER, args[0], user_dir()};
-        argv.insert(argv.end(), args.begin() + 1, args.end());
-        std::chrono::microseconds took{0};
+        args.insert(args.begin(), CRASH_WORKER);
+        args.insert(args.begin() + 2, user_dir());
+        microseconds took{0};
         for (int run = -1; run < runs; ++run) {
             reset_store();
-            Process worker(argv, {}, true);
-            ASSERT_TRUE(worker.started());
-            std::string line;
-            ASSERT_TRUE(worker.read_line(line) && line == "go") << what << ": " << line;
+            testing::Child worker(args);
+            ASSERT_EQ(worker.read_line(), "go") << what;
             auto start = Clock::now();
-            int status = 0;
-            std::set<std::string> stored;
             if (run < 0) {
-                while (worker.read_line(line)) {
-                }
-                status = worker.wait();
-                took = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
-                ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << what << " failed on its own";
+                worker.read_all();
+                ASSERT_EQ(worker.wait(), 0) << what << " failed on its own";
+                took = std::chrono::duration_cast<microseconds>(Clock::now() - start);
             } else {
                 std::this_thread::sleep_for(moment(took + took / 3));
-                status = worker.kill(SIGKILL);
-                if (WIFSIGNALED(status))
-                    ++m_cut;
+                ::kill(worker.pid(), SIGKILL);
             }
             // Every message the worker had stored before it died.
-            while (worker.read_line(line)) {
+            std::set<std::string> stored;
+            for (std::string line; !(line = worker.read_line()).empty();) {
                 if (line.rfind("stored ", 0) == 0)
                     stored.insert(line.substr(7));
             }
-            next_session();
+            m_cut += run >= 0 && worker.wait() != 0;
+            // The next session's load, as the engine does it, written back.
+            ini::clear_cache();
+            codec::PasswordCodec codec(m_root / "Corvane.key");
+            UserMail mail(user_dir());
+            (void)mail.load({"Inbox", "Drafts", "Sent", "Trash"}, ini::Profile(m_root / "Corvane.ini"), codec);
+            EXPECT_TRUE(mail.index().save());
             if (run >= 0)
                 verify(text::format("%s, run %d", what.c_str(), run), may_go, stored);
         }
