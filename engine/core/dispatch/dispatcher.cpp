@@ -506,8 +506,12 @@ void Flow::page_output()
         templates::find_template(store, page_request(view), name, templates::TemplateKind::page, m_log);
     // The Error page lies in the theme like every page but the logon and
     // logout pages, whatever view failed.
-    if (!text)
+    if (!text) {
         text = templates::find_template(store, page_request(view_error), "Error", templates::TemplateKind::page, m_log);
+        // The page is the Error page now, for its tags too (its Continue).
+        if (text)
+            m_request.set_view(view_error);
+    }
     if (!text) {
         write_page_without_template();
         return;

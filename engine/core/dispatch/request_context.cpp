@@ -193,6 +193,9 @@ void RequestContext::write_header_lines()
         m_output->write(line);
     m_header_lines.clear();
     m_output->write(security_header_lines);
+    m_output->write("Content-Security-Policy: ");
+    m_output->write(m_content_policy.empty() ? page_policy : m_content_policy);
+    m_output->write("\r\n");
 }
 
 void RequestContext::write_header(std::string_view content_header)

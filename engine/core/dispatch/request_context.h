@@ -122,6 +122,9 @@ public:
     bool output_open() const { return m_output->is_open(); }
     // Closes both streams: the client has its whole response.
     void close_streams();
+    // The Content-Security-Policy of the response (page_policy unless a
+    // view chose another); it goes out with the header lines.
+    void set_content_policy(std::string_view policy) { m_content_policy = policy; }
     // The request came over TLS (HTTPS=on): cookies may be marked Secure.
     bool secure() const;
 
@@ -139,6 +142,7 @@ private:
     std::string m_status_message;
     std::string m_error_message;
     std::vector<std::string> m_header_lines;
+    std::string_view m_content_policy;
     bool m_header_written = false;
 };
 

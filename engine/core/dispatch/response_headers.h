@@ -24,6 +24,22 @@ namespace corvane::dispatch {
 inline constexpr std::string_view security_header_lines =
     "X-Content-Type-Options: nosniff\r\nReferrer-Policy: no-referrer\r\nX-Frame-Options: SAMEORIGIN\r\n"
     "Cache-Control: no-store\r\n";
+
+// What a page may load and run (the Content-Security-Policy line every
+// response carries): only this server's own files and scripts, pictures
+// also as data: URLs, style attributes (sanitised HTML mail keeps its own),
+// no plugins, no framing by other sites, forms only back to this server.
+inline constexpr std::string_view page_policy =
+    "default-src 'self'; img-src 'self' data:; object-src 'none'; frame-ancestors 'self'; style-src 'self'; "
+    "style-src-attr 'unsafe-inline'; base-uri 'none'; form-action 'self'";
+// The same for the one message whose reader asked to see its pictures from
+// other sites.
+inline constexpr std::string_view page_policy_remote_images =
+    "default-src 'self'; img-src 'self' data: https:; object-src 'none'; frame-ancestors 'self'; style-src 'self'; "
+    "style-src-attr 'unsafe-inline'; base-uri 'none'; form-action 'self'";
+// A part of a message sent as it is: nothing in it runs or loads.
+inline constexpr std::string_view download_policy = "default-src 'none'; sandbox";
+
 // The frame set and the options page go without Expires and Pragma (the
 // Cache-Control line above still keeps them out of every cache).
 inline constexpr std::string_view cached_page_header = "Content-type: text/html\r\n\r\n";

@@ -32,7 +32,8 @@ void SessionTags::expand_tag(std::string_view tag, cgi::OutputStream& out)
     } else if (tag == "ACTION") {
         write_link(out);
         out.write("&View=");
-        std::string_view name = view_name(m_request.view());
+        // The Error page's Continue must not lead back into the failure.
+        std::string_view name = m_request.view() == view_error ? view_name(view_list) : view_name(m_request.view());
         if (name.empty())
             cgi::escape_html(cgi::url_encoded(fields.value("View")), out);
         else

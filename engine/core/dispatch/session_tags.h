@@ -4,6 +4,9 @@
 // TopLevelTags, and everything else through the TagValues of the feature
 // modules. A tag nobody knows writes nothing and logs "Unable to expand".
 //
+// On the Error page ACTION leads to the List view, so that its Continue
+// never repeats the request that failed.
+//
 // Values that come from the request (the script name, FrameView, an
 // unknown View) are escaped for the attribute or URL they end up in; the
 // session id and the view names are the engine's own.
