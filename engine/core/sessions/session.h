@@ -122,6 +122,14 @@ public:
     std::optional<std::uint32_t> current_message;
     // The key of a browser session (empty for sessions made without one).
     std::string key;
+    // The item a list tag renders its row template for: an index into the
+    // address book, the filters, the mailbox records or the current
+    // message's parts; -1 (or past the end) stands for the new, empty
+    // entry. List tags set it and put the old value back.
+    long current_item = -1;
+    // The folder a folder list is at (an index into the folder list) while
+    // one renders; nullopt outside folder lists.
+    std::optional<std::size_t> folder_item;
 
     // A mail check runs after the response under the request lock, and other
     // requests of the session look at these before they take it.

@@ -222,6 +222,8 @@ private:
             escape_body(utf8, clean);
         }
         clean += "</div>";
+        if (result.remote_images_blocked && m_context.before_blocked_html)
+            m_context.before_blocked_html();
         m_out.write(clean);
         report.remote_images_blocked = result.remote_images_blocked;
         report.truncated = result.truncated;

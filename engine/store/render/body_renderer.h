@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -49,6 +50,9 @@ struct RenderContext {
     std::string session_id;
     // The reader asked to see this message's images from other servers.
     bool allow_remote_images = false;
+    // Called just before an HTML part whose pictures from other servers were
+    // left out is written, so the page can say so above it.
+    std::function<void()> before_blocked_html;
 };
 
 struct RenderReport {
