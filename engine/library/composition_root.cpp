@@ -5,6 +5,13 @@ namespace corvane::library {
 CompositionRoot::CompositionRoot(std::string config_path)
     : m_server_deletion(config_path),
       m_welcome(config_path),
+      m_views(views::Collaborators{
+          .compose = m_compose,
+          .options = m_option_views,
+          .address_book = m_address_book_view,
+          .compose_work = m_compose,
+          .tags = m_tags,
+      }),
       m_dispatcher(std::make_shared<dispatch::Dispatcher>(dispatch::RequestSteps{
           .mailbox = m_mailbox,
           .list_order = m_list_order,

@@ -19,11 +19,15 @@
 
 #include "engine/core/dispatch/dispatcher.h"
 #include "engine/core/lifecycle/engine.h"
+#include "engine/features/address_book/address_book_view.h"
 #include "engine/features/compose/compose_views.h"
+#include "engine/features/list_order/list_order.h"
 #include "engine/features/mail_check/mail_check.h"
 #include "engine/features/mailbox_actions/mailbox_actions.h"
 #include "engine/features/not_available/not_available.h"
 #include "engine/features/read_confirmation/read_confirmation.h"
+#include "engine/features/tags/tags.h"
+#include "engine/features/views/mailbox_views.h"
 #include "engine/features/welcome/welcome_message.h"
 
 namespace corvane::library {
@@ -40,16 +44,20 @@ public:
 private:
     // The steps of a request, one module each.
     mailbox_actions::MailboxActions m_mailbox;
-    not_available::ListOrder m_list_order;
-    not_available::ViewHandlers m_views;
+    list_order::ListOrder m_list_order;
     compose::ComposeViews m_compose;
     mail_check::MailCheck m_mail_check;
     read_confirmation::ReadConfirmations m_read_confirmation;
     not_available::NewUserHandler m_new_user;
-    not_available::TagValues m_tags;
+    tags::Tags m_tags;
     // What the start and the end of a session hand on.
     mail_check::ServerDeletion m_server_deletion;
     welcome::WelcomeMessage m_welcome;
+    // The views the mailbox views hand on: compose (m_compose), the option
+    // pages and the address book.
+    not_available::ViewHandlers m_option_views;
+    address_book::AddressBookView m_address_book_view;
+    views::MailboxViews m_views;
 
     // Made last and destroyed first: they use everything above.
     std::shared_ptr<dispatch::Dispatcher> m_dispatcher;

@@ -33,6 +33,9 @@
 namespace corvane::cgi {
 class OutputStream;
 }
+namespace corvane::store {
+struct MessageEntry;
+}
 
 namespace corvane::dispatch {
 
@@ -101,6 +104,9 @@ public:
     virtual void receive_upload(RequestContext& request) = 0;
     // After the handler, when the view is then a compose view.
     virtual void finish(RequestContext& request) = 0;
+    // The Message view opened a draft: its headers and body become the
+    // compose files (the view is already Compose or Compose-Advanced).
+    virtual void open_draft(RequestContext& request, store::MessageEntry& draft) = 0;
     // A compose page was posted into a session that had ended: save its
     // text as a draft of user. Runs without a session; the dispatcher has
     // made sure the request comes from that user's browser.

@@ -362,6 +362,14 @@ void ComposeViews::finish(RequestContext& request)
     save_headers(dir, fields);
 }
 
+void ComposeViews::open_draft(RequestContext& request, store::MessageEntry& draft)
+{
+    if (!request.session() || !request.user())
+        return;
+    ComposeAccount account = account_of(request);
+    compose::open_draft(directory_of(request), request.fields(), account, draft, request.log());
+}
+
 void ComposeViews::rescue_draft(RequestContext& request, std::string_view user_name)
 {
     sessions::SessionHold hold =

@@ -35,6 +35,7 @@ public:
     void store_text(dispatch::RequestContext& request) override;
     void receive_upload(dispatch::RequestContext& request) override;
     void finish(dispatch::RequestContext& request) override;
+    void open_draft(dispatch::RequestContext& request, store::MessageEntry& draft) override;
     void rescue_draft(dispatch::RequestContext& request, std::string_view user) override;
 };
 

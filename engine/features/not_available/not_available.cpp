@@ -54,6 +54,11 @@ void ComposeWork::finish(dispatch::RequestContext& request)
     say(request, "compose finishing");
 }
 
+void ComposeWork::open_draft(dispatch::RequestContext& request, store::MessageEntry&)
+{
+    say(request, "opening drafts");
+}
+
 void ComposeWork::rescue_draft(dispatch::RequestContext& request, std::string_view)
 {
     say(request, "draft rescue");
