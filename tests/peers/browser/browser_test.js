@@ -1,13 +1,15 @@
 // Browser tests: Debian's Chromium, driven by playwright-core, against the
 // real web server started here on 127.0.0.1 with a temporary tree.
 //
-//   node browser_test.js LARKD TEST_CGI_PROGRAM [ENGINE_LIBRARY]
+//   node browser_test.js LARKD TEST_CGI_PROGRAM [ENGINE_LIBRARY [SEED_TOOL]]
 //
 // Larkd serves static pages and a CGI program. With ENGINE_LIBRARY the
 // user server (the Corvane link beside LARKD) runs too, hosting the engine
-// with the shipped templates and a demo account. Each case gets a fresh
-// page; the servers' own logs are checked too. Exit code 0 when every case
-// passed.
+// with the shipped templates and a demo account. With SEED_TOOL an account
+// with a full store is added for the cases of reading mail (mail_cases.js).
+// CORVANE_BROWSER_CASES, a regular expression, picks the cases by name.
+// Each case gets a fresh page; the servers' own logs are checked too. Exit
+// code 0 when every case passed.
 'use strict';
 
 const { chromium } = require('playwright-core');
@@ -17,9 +19,10 @@ const net = require('net');
 const os = require('os');
 const path = require('path');
 
-const [larkd, cgiProgram, engineLibrary] = process.argv.slice(2).map((arg) => path.resolve(arg));
+const [larkd, cgiProgram, engineLibrary, seedTool] = process.argv.slice(2).map((arg) => path.resolve(arg));
+const mailCases = require('./mail_cases');
 if (!larkd || !cgiProgram) {
-  console.error('usage: browser_test.js LARKD TEST_CGI_PROGRAM [ENGINE_LIBRARY]');
+  console.error('usage: browser_test.js LARKD TEST_CGI_PROGRAM [ENGINE_LIBRARY [SEED_TOOL]]');
   process.exit(2);
 }
 
@@ -76,7 +79,9 @@ function makeTree(port, userPort) {
   }
   ini.push('');
   fs.writeFileSync(path.join(root, 'Corvane.ini'), ini.join('\n'));
-  fs.writeFileSync(path.join(root, 'MimeTypes.cfg'), 'text/html html htm\ntext/css css\nimage/gif gif\n');
+  fs.writeFileSync(path.join(root, 'MimeTypes.cfg'),
+    'text/html html htm\ntext/css css\nimage/gif gif\napplication/javascript js\n');
+  if (userPort && seedTool) mailCases.prepare(root, seedTool);
   fs.writeFileSync(path.join(root, 'HTML', 'index.html'),
     '<!DOCTYPE html><html><head><meta charset="utf-8"><title>Corvane static page</title>' +
     '<link rel="stylesheet" href="/style.css"></head>' +
@@ -202,6 +207,7 @@ if (engineLibrary) {
 } else {
   console.log('skip  the engine cases: no engine library given');
 }
+if (engineLibrary && seedTool) mailCases.register(test, { check, waitFor });
 
 // ---- running them ------------------------------------------------------------------
 
@@ -224,13 +230,15 @@ if (engineLibrary) {
         '--disable-background-networking', '--disable-component-update', '--disable-sync'],
     });
     console.log(`chromium ${browser.version()}, server at ${base}`);
+    const only = process.env.CORVANE_BROWSER_CASES ? new RegExp(process.env.CORVANE_BROWSER_CASES) : null;
     for (const c of cases) {
+      if (only && !only.test(c.name)) continue;
       const context = await browser.newContext();
       const page = await context.newPage();
       page.setDefaultTimeout(20000);
       const started = Date.now();
       try {
-        await c.body({ page, base, userBase, root });
+        await c.body({ page, base, userBase, root, browser });
         console.log(`ok    ${c.name} (${Date.now() - started} ms)`);
       } catch (e) {
         failures++;

@@ -132,7 +132,7 @@ inline constexpr std::string_view text_logged_out = "You have been signed out.";
 inline constexpr std::string_view text_too_many = "Too many users are signed in right now.";
 inline constexpr std::string_view text_directory = "Directory sign-in is not available right now.";
 inline constexpr std::string_view empty_status = "<p class=\"cv-notice cv-notice--status\" role=\"status\"></p>";
-inline constexpr std::string_view list_page = "There are no messages to show yet.";
+inline constexpr std::string_view list_page = "class=\"cv-table cv-messages\"";
 inline constexpr std::string_view logon_form = "name=\"Password\" autocomplete=\"current-password\"";
 
 }  // namespace corvane::dispatch::test
