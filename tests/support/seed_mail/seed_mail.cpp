@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "common/mime_types/mime_type_table.h"
 #include "common/platform/files.h"
 #include "common/text/strings.h"
 #include "engine/store/message_index/folder_list.h"
 #include "engine/store/message_index/message_index.h"
-#include "engine/store/mime_types/mime_type_table.h"
 #include "engine/store/receiver/message_receiver.h"
 
 using namespace corvane;
