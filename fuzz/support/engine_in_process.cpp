@@ -1,6 +1,7 @@
 #include "fuzz/support/engine_in_process.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -103,9 +104,18 @@ std::string engine_request(const std::string& query, const std::string& cookie, 
     add("REMOTE_ADDR", "127.0.0.1");
     add("SCRIPT_NAME", "/Corvane");
     block.push_back('\0');
+    struct stat in_before {}, out_before {};
+    if (::fstat(in[0], &in_before) != 0 || ::fstat(out, &out_before) != 0)
+        __builtin_trap();
     g_engine->engine().main_entry(in[0], out, block.c_str());
     // Both descriptors belong to the engine, which must have closed them.
-    if (::fcntl(in[0], F_GETFD) != -1 || ::fcntl(out, F_GETFD) != -1)
+    // The numbers may already serve a file the engine opened since (its
+    // settings cache keeps descriptors), so compare what they point at.
+    auto still_open = [](int fd, const struct stat& before) {
+        struct stat now {};
+        return ::fstat(fd, &now) == 0 && now.st_dev == before.st_dev && now.st_ino == before.st_ino;
+    };
+    if (still_open(in[0], in_before) || still_open(out, out_before))
         __builtin_trap();
     auto response = fs::read_file(out_path);
     return response ? *response : std::string();
