@@ -77,7 +77,11 @@ protected:
                 EXPECT_TRUE(folders.create(mail.folder));
             }
             receiver::MessageReceiver receiver(index, mail.folder, options);
-            receiver.begin(static_cast<std::uint32_t>(mail.text.size()), receiver::StoreMode::whole);
+            // A message that is not downloaded was fetched as header only:
+            // it has an entry but no file.
+            const bool header_only = (mail.remove_flags & store::flags::downloaded) != 0;
+            receiver.begin(static_cast<std::uint32_t>(mail.text.size()),
+                           header_only ? receiver::StoreMode::header_only : receiver::StoreMode::whole);
             receiver.write(mail.text);
             store::MessageEntry* entry = receiver.finish();
             EXPECT_NE(entry, nullptr);
