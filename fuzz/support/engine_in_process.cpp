@@ -1,8 +1,8 @@
 #include "fuzz/support/engine_in_process.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -104,7 +104,8 @@ std::string engine_request(const std::string& query, const std::string& cookie, 
     add("REMOTE_ADDR", "127.0.0.1");
     add("SCRIPT_NAME", "/Corvane");
     block.push_back('\0');
-    struct stat in_before {}, out_before {};
+    struct stat in_before {
+    }, out_before{};
     if (::fstat(in[0], &in_before) != 0 || ::fstat(out, &out_before) != 0)
         __builtin_trap();
     g_engine->engine().main_entry(in[0], out, block.c_str());
