@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/mime_types/mime_type_table.h"
 #include "common/platform/files.h"
 #include "common/platform/input_file.h"
 #include "common/platform/random.h"
@@ -13,7 +14,6 @@
 #include "engine/features/compose/iso2022jp.h"
 #include "engine/store/addresses/address_helpers.h"
 #include "engine/store/message_index/store_files.h"
-#include "common/mime_types/mime_type_table.h"
 
 namespace corvane::compose {
 namespace {

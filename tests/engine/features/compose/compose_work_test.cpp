@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "common/log/log_file.h"
+#include "common/mime_types/mime_type_table.h"
 #include "common/platform/files.h"
 #include "engine/core/cgi/field_table.h"
 #include "engine/store/addrbook/address_book.h"
 #include "engine/store/message_index/folder_list.h"
 #include "engine/store/message_index/message_index.h"
-#include "common/mime_types/mime_type_table.h"
 #include "tests/support/temp_dir.h"
 
 namespace corvane::compose {

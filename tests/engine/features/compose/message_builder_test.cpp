@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "common/mime_types/mime_type_table.h"
 #include "common/platform/files.h"
 #include "common/platform/time_format.h"
 #include "engine/features/compose/compose_directory.h"
-#include "common/mime_types/mime_type_table.h"
 #include "tests/engine/features/compose/generated_mail.h"
 #include "tests/support/temp_dir.h"
 
