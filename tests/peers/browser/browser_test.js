@@ -21,6 +21,7 @@ const path = require('path');
 
 const [larkd, cgiProgram, engineLibrary, seedTool] = process.argv.slice(2).map((arg) => path.resolve(arg));
 const mailCases = require('./mail_cases');
+const composeCases = require('./compose_cases');
 if (!larkd || !cgiProgram) {
   console.error('usage: browser_test.js LARKD TEST_CGI_PROGRAM [ENGINE_LIBRARY [SEED_TOOL]]');
   process.exit(2);
@@ -56,7 +57,7 @@ async function waitFor(predicate, limitMs, what) {
 
 const sourceDir = path.resolve(__dirname, '..', '..', '..');
 
-function makeTree(port, userPort) {
+function makeTree(port, userPort, smtpPort) {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'corvane-browser-'));
   for (const dir of ['HTML', 'cgi-bin', 'Temp', 'Logs', 'Users']) fs.mkdirSync(path.join(root, dir));
   const ini = [
@@ -82,6 +83,7 @@ function makeTree(port, userPort) {
   fs.writeFileSync(path.join(root, 'MimeTypes.cfg'),
     'text/html html htm\ntext/css css\nimage/gif gif\napplication/javascript js\n');
   if (userPort && seedTool) mailCases.prepare(root, seedTool);
+  if (userPort && seedTool) received = composeCases.prepare(root, seedTool, smtpPort);
   fs.writeFileSync(path.join(root, 'HTML', 'index.html'),
     '<!DOCTYPE html><html><head><meta charset="utf-8"><title>Corvane static page</title>' +
     '<link rel="stylesheet" href="/style.css"></head>' +
@@ -208,13 +210,17 @@ if (engineLibrary) {
   console.log('skip  the engine cases: no engine library given');
 }
 if (engineLibrary && seedTool) mailCases.register(test, { check, waitFor });
+// Where the SMTP server of the compose cases keeps what it receives.
+let received = '';
+if (engineLibrary && seedTool) composeCases.register(test, { check, waitFor }, () => received);
 
 // ---- running them ------------------------------------------------------------------
 
 (async () => {
   const port = await freePort();
   const userPort = engineLibrary ? await freePort() : 0;
-  const root = makeTree(port, userPort);
+  const smtpPort = engineLibrary && seedTool ? await freePort() : 0;
+  const root = makeTree(port, userPort, smtpPort);
   const base = `http://127.0.0.1:${port}`;
   const userBase = userPort ? `http://127.0.0.1:${userPort}` : null;
   let server;
