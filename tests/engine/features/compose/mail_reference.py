@@ -1,5 +1,7 @@
 """Reads messages with Python's email package and compares them with what
 the test wrote beside each: <n>.eml and <n>.expect.json in a directory.
+A message is read as built (lines end in LF) or as an SMTP server
+received it (every line in CR LF).
 
 Prints one line per message: "<n> OK" or "<n> FAIL <what differs>".
 """
@@ -22,8 +24,14 @@ def check(directory, n):
         raw = f.read()
     with open(base + ".expect.json", encoding="utf-8") as f:
         want = json.load(f)
-    msg = email.message_from_bytes(raw, policy=email.policy.default)
     problems = []
+    if b"\r\n" in raw:
+        # As it travelled: every line ends in CR LF, none in a bare CR or LF.
+        rest = raw.replace(b"\r\n", b"")
+        if b"\r" in rest or b"\n" in rest:
+            problems.append("a bare CR or LF on the wire")
+        raw = raw.replace(b"\r\n", b"\n")
+    msg = email.message_from_bytes(raw, policy=email.policy.default)
     for name in ("from", "to", "cc"):
         got = addresses(msg, name)
         if got != want[name]:
