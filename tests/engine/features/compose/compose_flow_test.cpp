@@ -247,18 +247,71 @@ TEST_F(ComposeFlowTest, ATenMegabyteTextIsKeptAndSentWhole)
     EXPECT_GT(eml.size(), text.size());
 }
 
-TEST_F(ComposeFlowTest, ARefusedRecipientKeepsTheCompose)
+// Whatever the relay refuses, the page says the message was not sent, the
+// error is counted and the compose stays as it was typed.
+TEST_F(ComposeFlowTest, ARefusingRelayKeepsTheCompose)
 {
+    testing::SmtpPeer small;
+    ASSERT_EQ(small.start({"--size", "2000"}), "");
+    struct Case {
+        const char* what;
+        std::string to, helo;
+        testing::SmtpPeer* relay;
+        std::string logged;
+    };
+    const std::vector<Case> cases = {
+        {"a refused recipient", "ann@x.test, reject-1@x.test", "corvane.test", &peer, "SMTP Protocol error : 550"},
+        {"refused EHLO and HELO", "ann@x.test", "bad.example", &peer, "SMTP Protocol error : 550"},
+        {"too large for the relay", "ann@x.test", "corvane.test", &small, "SMTP Protocol error : 552"},
+    };
     logon();
     get("View=Compose");
-    const EngineResponse page =
-        post("Compose", {{"To", "reject-1@x.test"}, {"Subject", "s"}, {"Body", "text kept"}, {"SendNow", "Send"}});
-    EXPECT_TRUE(peer.messages().empty());
-    EXPECT_NE(page.body.find("The message could not be sent."), std::string::npos) << page.body;
-    EXPECT_EQ(compose_file(".body.txt"), "text kept");
-    EXPECT_NE(compose_file(".headers.txt").find("To: reject-1@x.test\r\n"), std::string::npos);
-    EXPECT_EQ(stat("SendErrors"), "1");
-    EXPECT_TRUE(host->log_contains("SMTP Protocol error : 550"));
+    int errors = 0;
+    for (const Case& c : cases) {
+        host->set("SmtpClient", "HeloDomain", c.helo);
+        host->set("SmtpClient", "Port", std::to_string(c.relay->port()));
+        const std::string body = "text kept " + std::string(3000, 'x');
+        const EngineResponse page =
+            post("Compose", {{"To", c.to}, {"Subject", "s"}, {"Body", body}, {"SendNow", "Send"}});
+        EXPECT_TRUE(c.relay->messages().empty()) << c.what;
+        EXPECT_NE(page.body.find("The message could not be sent."), std::string::npos) << c.what;
+        EXPECT_EQ(compose_file(".body.txt"), body) << c.what;
+        EXPECT_NE(compose_file(".headers.txt").find("To: " + c.to + "\r\n"), std::string::npos) << c.what;
+        EXPECT_EQ(stat("SendErrors"), std::to_string(++errors)) << c.what;
+        EXPECT_TRUE(host->log_contains(c.logged)) << c.what << host->log_text();
+    }
+    EXPECT_EQ(in_folder("Sent").size(), 0u);
+}
+
+// The relay of today: STARTTLS, a login, a password an administrator typed
+// in clear that is scrambled on first use.
+TEST_F(ComposeFlowTest, SendsThroughStartTlsWithALogin)
+{
+    testing::SmtpPeer secure;
+    ASSERT_EQ(secure.start({"--tls", "starttls", "--login", "alice:s3cret pass"}), "");
+    host->set("SmtpClient", "Port", std::to_string(secure.port()));
+    host->set("SmtpClient", "TLS", "STARTTLS");
+    host->set("SmtpClient", "CAFile", secure.certificate());
+    host->set("SmtpClient", "User", "alice");
+    host->set("SmtpClient", "Password", "-s3cret pass");
+    logon();
+    get("View=Compose");
+    for (int round = 0; round < 2; ++round) {
+        const EngineResponse page =
+            post("Compose", {{"To", "bob@x.test"}, {"Subject", "over TLS"}, {"Body", "hello"}, {"SendNow", "Send"}});
+        EXPECT_NE(page.body.find("Your message has been sent."), std::string::npos) << host->log_text();
+        ASSERT_EQ(secure.messages().size(), static_cast<std::size_t>(round + 1));
+        const std::string eml = secure.messages().back();
+        const std::string envelope = read(eml.substr(0, eml.size() - 4) + ".json");
+        EXPECT_NE(envelope.find("\"tls\": true"), std::string::npos) << envelope;
+        EXPECT_NE(envelope.find("\"login\": \"alice\""), std::string::npos) << envelope;
+        // The second round reads the password back from its scrambled form.
+        const std::string stored = host->setting("SmtpClient", "Password");
+        EXPECT_FALSE(stored.empty());
+        EXPECT_EQ(stored.find("s3cret"), std::string::npos) << stored;
+        get("View=Compose&New=Yes");
+    }
+    EXPECT_FALSE(host->log_contains("s3cret"));
 }
 
 TEST_F(ComposeFlowTest, DraftsAndTheRescueOfAnExpiredSession)
