@@ -8,6 +8,7 @@ CompositionRoot::CompositionRoot(std::string config_path)
       m_views(views::Collaborators{
           .compose = m_compose,
           .options = m_option_views,
+          .folders = m_folders_view,
           .address_book = m_address_book_view,
           .compose_work = m_compose,
           .tags = m_tags,

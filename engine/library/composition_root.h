@@ -21,6 +21,7 @@
 #include "engine/core/lifecycle/engine.h"
 #include "engine/features/address_book/address_book_view.h"
 #include "engine/features/compose/compose_views.h"
+#include "engine/features/folders/folders_view.h"
 #include "engine/features/list_order/list_order.h"
 #include "engine/features/mail_check/mail_check.h"
 #include "engine/features/mailbox_actions/mailbox_actions.h"
@@ -54,8 +55,9 @@ private:
     mail_check::ServerDeletion m_server_deletion;
     welcome::WelcomeMessage m_welcome;
     // The views the mailbox views hand on: compose (m_compose), the option
-    // pages and the address book.
+    // pages, the folders and the address book.
     not_available::ViewHandlers m_option_views;
+    folders::FoldersView m_folders_view;
     address_book::AddressBookView m_address_book_view;
     views::MailboxViews m_views;
 

@@ -34,8 +34,10 @@ void MailboxViews::run(dispatch::RequestContext& request)
     case view_options_prefs:
     case view_options_hosts:
     case view_options_filters:
-    case view_folders:
         m_with.options.run(request);
+        return;
+    case view_folders:
+        m_with.folders.run(request);
         return;
     case view_addr_book:
         m_with.address_book.run(request);

@@ -43,7 +43,8 @@ namespace corvane::views {
 // The handlers of the other views, and the steps the views call.
 struct Collaborators {
     dispatch::ViewHandlers& compose;       // Compose ... Compose-SpellCheck
-    dispatch::ViewHandlers& options;       // Options-Prefs ... Folders
+    dispatch::ViewHandlers& options;       // Options-Prefs ... Options-Filters
+    dispatch::ViewHandlers& folders;       // Folders
     dispatch::ViewHandlers& address_book;  // AddrBook
     dispatch::ComposeWork& compose_work;   // opening a draft
     dispatch::TagValues& tags;             // the printable page's values
