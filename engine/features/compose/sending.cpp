@@ -43,7 +43,7 @@ std::string relay_password(const ini::Profile& settings, codec::PasswordCodec& c
 transport::SmtpSettings smtp_settings(const ini::Profile& settings, codec::PasswordCodec& codec, log::Logger& log)
 {
     transport::SmtpSettings s;
-    s.host = settings.text("SmtpClient", "Host", "localhost", 127);
+    s.host = settings.text("SmtpClient", "Host", "mail", 127);
     s.port = settings.number("SmtpClient", "Port", 25);
     s.helo_domain = settings.text("SmtpClient", "HeloDomain", "Corvane", 127);
     s.use_esmtp = settings.yes_no("SmtpClient", "UseESMTP", true);
