@@ -35,7 +35,12 @@ endfunction()
 # corvane_test(<name> SOURCES ... DEPS ... [LABELS ...]): one GoogleTest binary,
 # registered with CTest. Label "unit" marks tests that need no outside server;
 # the sanitizer run in CI runs exactly those.
+# Label "threads" marks tests that run threads of their own or the engine's;
+# the ThreadSanitizer build makes only those (target threaded_tests).
 find_package(GTest QUIET)
+if(CORVANE_TESTS)
+  add_custom_target(threaded_tests)
+endif()
 function(corvane_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
@@ -49,6 +54,9 @@ function(corvane_test name)
   endif()
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
+  if("threads" IN_LIST T_LABELS)
+    add_dependencies(threaded_tests ${name})
+  endif()
 endfunction()
 
 # Adds every immediate subdirectory of the current source directory that has
