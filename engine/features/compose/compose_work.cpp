@@ -233,7 +233,9 @@ void open_draft(const ComposeDirectory& dir, cgi::FieldTable& fields, ComposeAcc
 
 void merge_headers(const ComposeDirectory& dir, cgi::FieldTable& fields, MergeMode mode, bool advanced_view)
 {
-    for (const auto& [name, value] : dir.read_headers()) {
+    for (const auto& header : dir.read_headers()) {
+        const auto& name = header.first;
+        const auto& value = header.second;
         if (!is_header_field(name))
             continue;
         if (mode == MergeMode::fill_empty) {

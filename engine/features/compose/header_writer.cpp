@@ -154,7 +154,7 @@ void unquote_8bit_names(std::string& value, std::vector<bool>& forced)
 }
 
 // first: where the value begins; a fold right after "Name:" gains nothing.
-void fold_ascii(std::string& out, std::string line, std::size_t first)
+void fold_ascii(std::string& out, const std::string& line, std::size_t first)
 {
     std::string_view rest = line;
     while (rest.size() > fold_width) {
@@ -219,7 +219,7 @@ void write_header(std::string& out, std::string_view name, std::string_view raw_
         std::string line(name);
         line += ": ";
         line += value;
-        fold_ascii(out, std::move(line), name.size() + 2);
+        fold_ascii(out, line, name.size() + 2);
         return;
     }
 

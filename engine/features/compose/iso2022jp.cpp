@@ -87,6 +87,7 @@ public:
     }
     ToIso2022jp(const ToIso2022jp&) = delete;
     ToIso2022jp& operator=(const ToIso2022jp&) = delete;
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     bool valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
 
     // Converts as much of text as it can; returns the bytes consumed. Stops

@@ -19,7 +19,7 @@ std::string relay_password(const ini::Profile& settings, codec::PasswordCodec& c
     if (stored.empty() || stored.size() > kMaxStored)
         return {};
     if (stored.front() == '-') {
-        const std::string clear = text::bounded(std::string_view(stored).substr(1), kMaxCredential);
+        std::string clear = text::bounded(std::string_view(stored).substr(1), kMaxCredential);
         if (auto scrambled = codec.scramble(clear)) {
             const bool written = settings.update([&](ini::Document& doc) {
                 auto now = doc.get("SmtpClient", "Password");

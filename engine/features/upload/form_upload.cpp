@@ -64,7 +64,7 @@ std::optional<std::string> form_boundary(std::string_view content_type)
     return std::string(b);
 }
 
-FormUploadParser::FormUploadParser(std::string boundary, UploadSink& sink)
+FormUploadParser::FormUploadParser(const std::string& boundary, UploadSink& sink)
     : m_boundary_line("--" + boundary), m_delimiter("\r\n--" + boundary), m_sink(sink)
 {
 }

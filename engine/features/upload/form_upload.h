@@ -60,7 +60,7 @@ std::optional<std::string> form_boundary(std::string_view content_type);
 
 class FormUploadParser {
 public:
-    FormUploadParser(std::string boundary, UploadSink& sink);
+    FormUploadParser(const std::string& boundary, UploadSink& sink);
 
     void feed(std::string_view bytes);
     // The input has ended: a part still open ends incomplete.

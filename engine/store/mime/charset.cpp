@@ -68,6 +68,7 @@ public:
         m_cd = iconv_open("UTF-8", from.c_str());
         return valid();
     }
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     bool valid() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
 
     void convert(std::string_view in, std::string& out)
@@ -138,6 +139,7 @@ private:
             out.append(tail.data(), static_cast<std::size_t>(out_ptr - tail.data()));
     }
 
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     iconv_t m_cd = reinterpret_cast<iconv_t>(-1);
     std::string m_pending;
 };

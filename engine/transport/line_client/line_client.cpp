@@ -192,9 +192,8 @@ LineClient::Ended LineClient::run(std::chrono::milliseconds idle_timeout)
             receive();
             continue;
         }
-        if (ready->writable && !send_pending())
-            m_send_failed = true;
-        else if (ready->hung_up && !ready->writable)
+        // A failed send, or a hang-up while nothing can be written.
+        if ((ready->writable && !send_pending()) || (ready->hung_up && !ready->writable))
             m_send_failed = true;
     }
     return Ended::done;
