@@ -6,6 +6,8 @@
 //   - buttons and links with data-confirm ask first;
 //   - elements with data-autosubmit submit their form when changed;
 //   - navigation links (data-nav) mark the one last followed;
+//   - a message list's hidden folder list (data-folder-list) replaces the
+//     folder navigation (data-folder-nav) of the page around its frame;
 //   - a page with data-list-refresh (seconds) reloads the list by itself;
 //   - check boxes with data-checked="1" start ticked, and selects with
 //     data-selected start on that option (tags write "1" and values, not
@@ -62,12 +64,35 @@
     });
   });
 
-  each('a[data-nav]', function (link) {
-    link.addEventListener('click', function () {
-      each('a[data-nav][aria-current]', function (other) { other.removeAttribute('aria-current'); });
-      link.setAttribute('aria-current', 'page');
-    });
+  // Delegated, so links the folder list brings later are marked too.
+  document.addEventListener('click', function (event) {
+    var link = event.target.closest && event.target.closest('a[data-nav]');
+    if (!link) return;
+    each('a[data-nav][aria-current]', function (other) { other.removeAttribute('aria-current'); });
+    link.setAttribute('aria-current', 'page');
   });
+
+  // A message list carries the folders with their unread counts; the
+  // navigation of the page around it takes them over, so folders made,
+  // renamed or deleted and messages read show there without a reload.
+  var fresh = document.querySelector('ul[data-folder-list]');
+  if (fresh && window.parent !== window) {
+    try {
+      var nav = window.parent.document.querySelector('ul[data-folder-nav]');
+      if (nav) {
+        var current = nav.querySelector('a[aria-current]');
+        var wanted = current ? current.getAttribute('href') : null;
+        nav.replaceChildren.apply(nav, Array.prototype.map.call(fresh.children, function (item) {
+          return window.parent.document.importNode(item, true);
+        }));
+        each('a[data-nav]', function (link) {
+          if (link.getAttribute('href') === wanted) link.setAttribute('aria-current', 'page');
+        }, nav);
+      }
+    } catch (e) {
+      // A page around it from elsewhere keeps its own navigation.
+    }
+  }
 
   each('input[type="checkbox"][data-checked]', function (box) {
     if (box.getAttribute('data-checked') === '1') box.checked = true;

@@ -2,10 +2,10 @@
 // list of a 203-message Inbox (sorting by every column, paging), plain,
 // HTML and multipart messages with an inline picture, a download compared
 // byte for byte, the print and source views, move, delete, empty Trash,
-// Help, and every hostile vector of the sanitiser's data files shown
-// through the Message view with the page's security policy switched off,
-// so the sanitiser alone must keep scripts from running and requests from
-// leaving.
+// a folder made on the Folders page, Help, and every hostile vector of the
+// sanitiser's data files shown through the Message view with the page's
+// security policy switched off, so the sanitiser alone must keep scripts
+// from running and requests from leaving.
 //
 // prepare() fills the account "reader" through the seed tool before the
 // servers start; register() adds the cases to the runner of browser_test.js.
@@ -214,7 +214,7 @@ function register(test, { check, waitFor }) {
     check(outside.length === 0, `requests left the server: ${outside}`);
   });
 
-  test('mail: move, delete to Trash, empty Trash, Help', async ({ page, userBase }) => {
+  test('mail: move, delete to Trash, empty Trash, a new folder, Help', async ({ page, userBase }) => {
     const outside = await guard(page.context(), userBase);
     const { frame, session } = await logon(page, userBase);
     page.on('dialog', (d) => d.accept());
@@ -242,6 +242,16 @@ function register(test, { check, waitFor }) {
     check((await subjects(frame)).includes(deleted), 'not in the Trash');
     await Promise.all([frame.waitForNavigation(), frame.click('button[name="EmptyTrash"]')]);
     check((await subjects(frame)).length === 0, 'the Trash is not empty');
+
+    // A folder made on the Folders page joins the navigation at the next list.
+    await Promise.all([frame.waitForNavigation(), page.click('.cv-nav a:text-is("Folders")')]);
+    await frame.fill('#cv-new-folder', 'Receipts 2027');
+    await Promise.all([frame.waitForNavigation(), frame.click('button[name="Create"]')]);
+    check(await frame.$('td.cv-folder-name a:text-is("Receipts 2027")'), 'not on the Folders page');
+    await Promise.all([frame.waitForNavigation(), page.click('.cv-nav a:has-text("Archive")')]);
+    await page.waitForSelector('.cv-nav a:has-text("Receipts 2027")');
+    await Promise.all([frame.waitForNavigation(), page.click('.cv-nav a:has-text("Receipts 2027")')]);
+    check((await frame.title()).startsWith('Receipts 2027'), `list title ${await frame.title()}`);
 
     await Promise.all([frame.waitForNavigation(), page.click('.cv-nav a:text-is("Help")')]);
     check((await frame.title()).startsWith('Help'), `help title ${await frame.title()}`);
