@@ -343,6 +343,32 @@ TEST_F(ComposeFlowTest, DraftsAndTheRescueOfAnExpiredSession)
     EXPECT_EQ(in_folder("Drafts", 0x40).size(), 2u);
 }
 
+// Remove takes an attachment of the compose and nothing else, whatever the
+// form names.
+TEST_F(ComposeFlowTest, RemoveTakesOnlyAnAttachment)
+{
+    logon();
+    get("View=Compose");
+    post_multipart("Compose-Attach", {{"Attach", "Attach"}}, "keep.txt", "kept");
+    post_multipart("Compose-Attach", {{"Attach", "Attach"}}, "gone.txt", "gone");
+    const std::string outside = host->temp_dir() + "/outside.txt";
+    ASSERT_TRUE(platform::write_file_atomic(outside, "x"));
+    ASSERT_TRUE(platform::write_file_atomic(user_dir + "/victim.txt", "x"));
+    for (const std::string& name :
+         std::vector<std::string>{"../outside.txt", outside, "../../Users/alice/victim.txt", ".body.txt",
+                                  ".headers.txt", ".", "..", "", "keep.txt/", "keep.txt\n"})
+        post("Compose", {{"Attachments", name}, {"Remove", "Remove"}});
+    EXPECT_EQ(compose_file("keep.txt"), "kept");
+    EXPECT_EQ(compose_file("gone.txt"), "gone");
+    EXPECT_NE(compose_file(".body.txt"), "<missing>");
+    EXPECT_NE(compose_file(".headers.txt"), "<missing>");
+    EXPECT_EQ(read(outside), "x");
+    EXPECT_EQ(read(user_dir + "/victim.txt"), "x");
+    post("Compose", {{"Attachments", "gone.txt"}, {"Remove", "Remove"}});
+    EXPECT_EQ(compose_file("gone.txt"), "<missing>");
+    EXPECT_EQ(compose_file("keep.txt"), "kept");
+}
+
 class SmallUploadLimit : public ComposeFlowTest {
 protected:
     SmallUploadLimit() { extra_settings = {{"General", "MaxUploadSize", "4"}}; }
