@@ -74,7 +74,15 @@ function prepare(root, seedTool, port) {
 }
 
 function register(test, { check, waitFor }, received) {
+  // Script errors and anything the pages' content security policy refused,
+  // in every frame, for the case to check at its end.
+  let refused = [];
   async function logon(page, userBase) {
+    refused = [];
+    page.on('pageerror', (e) => refused.push(e.message));
+    page.on('console', (m) => {
+      if (m.type() === 'error' && /Content Security Policy|Refused to/.test(m.text())) refused.push(m.text());
+    });
     for (let i = 0; i < 200 && !(await smtpListens()); i++) await new Promise((r) => setTimeout(r, 50));
     await page.goto(`${userBase}/`);
     await page.fill('#cv-user', 'writer');
@@ -130,6 +138,7 @@ function register(test, { check, waitFor }, received) {
     check(eml.includes('\r\nHello Bob,\r\n.\r\nthe figures are attached.\r\n'), 'the text');
     check(attachment(eml, 'figures.bin').equals(bytes), 'the attachment differs from the file');
     check(session, 'session');
+    check(refused.length === 0, refused.join('\n'));
   });
 
   test('compose: a reply quotes the message and goes to its sender', async ({ page, userBase }) => {
@@ -147,6 +156,7 @@ function register(test, { check, waitFor }, received) {
     const eml = await nextMessage(before);
     check(eml.includes('\r\nIn-Reply-To: <dinner@example.org>\r\n'), 'In-Reply-To');
     check(eml.includes('\r\n> Shall we meet at eight?\r\n'), 'the quoted text');
+    check(refused.length === 0, refused.join('\n'));
   });
 
   test('compose: forwarding a multipart message takes its attachment along', async ({ page, userBase }) => {
@@ -161,6 +171,7 @@ function register(test, { check, waitFor }, received) {
     const eml = await nextMessage(before);
     check(attachment(eml, 'figures.bin').equals(attachmentBytes(5000)), 'the forwarded attachment differs');
     check(eml.includes('\r\nHere it is.\r\n'), 'the forwarded text');
+    check(refused.length === 0, refused.join('\n'));
   });
 
   test('compose: a draft saved and opened again', async ({ page, userBase }) => {
@@ -176,6 +187,7 @@ function register(test, { check, waitFor }, received) {
     check(await frame.inputValue('#cv-to') === 'later@example.org', await frame.inputValue('#cv-to'));
     check(await frame.inputValue('#cv-subject') === 'Not finished yet', 'subject');
     check((await frame.inputValue('#cv-body')).startsWith('Half a thought'), await frame.inputValue('#cv-body'));
+    check(refused.length === 0, refused.join('\n'));
   });
 
   test('compose: recipients picked from the address book', async ({ page, userBase }) => {
@@ -191,6 +203,7 @@ function register(test, { check, waitFor }, received) {
     await frame.waitForSelector('#cv-cc');
     check(await frame.inputValue('#cv-cc') === '"Gail Green" <gail@example.org>', await frame.inputValue('#cv-cc'));
     check(await frame.inputValue('#cv-to') === 'first@example.org', await frame.inputValue('#cv-to'));
+    check(refused.length === 0, refused.join('\n'));
   });
 }
 
