@@ -3,7 +3,7 @@
 // attachment (the bytes the server received compared with the file), a
 // reply with its quoted text, the forward of a multipart message with its
 // attachment, a draft saved and opened again, recipients picked from the
-// address book.
+// personal and the shared address book.
 //
 // prepare() starts the SMTP server, points the engine at it and fills the
 // account "writer" through the seed tool; register() adds the cases to the
@@ -62,6 +62,9 @@ function prepare(root, seedTool, port) {
       '--m1', 'Content-Type: text/plain; charset=utf-8', '', 'Here it is.', '--m1',
       'Content-Type: application/octet-stream; name="figures.bin"', 'Content-Transfer-Encoding: base64',
       'Content-Disposition: attachment; filename="figures.bin"', '', b64, '--m1--']))]);
+
+  // The book everyone on the server shares, read-only on the page.
+  fs.writeFileSync(path.join(root, 'AddrBook.txt'), 'Hal Help Desk\thelp@example.org\tIT\r\nbroken line\r\n');
 
   smtpPort = port;
   const mail = path.join(root, 'smtp');
@@ -199,9 +202,12 @@ function register(test, { check, waitFor }, received) {
     await frame.fill('input[name="AddrEMail:0"]', 'gail@example.org');
     await Promise.all([frame.waitForNavigation(), frame.click('button[name="Create"]')]);
     await frame.check('tbody input[name="AddrNum"]');
+    check(!(await frame.content()).includes('broken line'), 'a malformed line of the shared book is listed');
+    await frame.check('input[name="GlobalNum"][aria-label$="Hal Help Desk"]');
     await Promise.all([frame.waitForNavigation(), frame.click('button[name="Finished"]')]);
     await frame.waitForSelector('#cv-cc');
-    check(await frame.inputValue('#cv-cc') === '"Gail Green" <gail@example.org>', await frame.inputValue('#cv-cc'));
+    check(await frame.inputValue('#cv-cc') === '"Gail Green" <gail@example.org>, "Hal Help Desk" <help@example.org>',
+      await frame.inputValue('#cv-cc'));
     check(await frame.inputValue('#cv-to') === 'first@example.org', await frame.inputValue('#cv-to'));
     check(refused.length === 0, refused.join('\n'));
   });
