@@ -128,7 +128,18 @@ function register(test, { check, waitFor }, received) {
     await Promise.all([frame.waitForNavigation(), frame.click('button[name="Attach"]')]);
     const bytes = attachmentBytes(300000);
     await frame.setInputFiles('#cv-file', { name: 'figures.bin', mimeType: 'application/octet-stream', buffer: bytes });
+    // A slow line, so the page shows the upload on its way.
+    const cdp = await page.context().newCDPSession(page);
+    await cdp.send('Network.enable');
+    const line = (up) => cdp.send('Network.emulateNetworkConditions',
+      { offline: false, latency: 0, downloadThroughput: -1, uploadThroughput: up });
+    await line(100000);
     await frame.click('form[data-upload-progress] button[name="Attach"]');
+    await frame.waitForFunction(() => {
+      const bar = document.querySelector('progress.cv-upload-progress');
+      return bar && !bar.hidden && bar.value > 0 && bar.value < 100;
+    });
+    await line(-1);
     await frame.waitForSelector('#cv-attachments option:text-is("figures.bin")');
     await Promise.all([frame.waitForNavigation(), frame.click('button[name="Finished"]')]);
     check(await frame.inputValue('#cv-body') === 'Hello Bob,\n.\nthe figures are attached.\n', 'the text was lost');
