@@ -1,5 +1,7 @@
 #include "engine/core/dispatch/request_context.h"
 
+#include <atomic>
+
 #include "common/platform/clock.h"
 #include "common/text/strings.h"
 #include "engine/core/accounts/user_record.h"
@@ -32,6 +34,12 @@ std::uint64_t body_length(const cgi::Environment& environment)
     return length > 0 ? static_cast<std::uint64_t>(length) : 0;
 }
 
+std::uint64_t next_serial()
+{
+    static std::atomic<std::uint64_t> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 bool is_language_character(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
@@ -41,6 +49,7 @@ bool is_language_character(char c)
 
 RequestContext::RequestContext(lifecycle::Engine& engine, lifecycle::Request& request, const SessionKeys& keys)
     : m_engine(engine),
+      m_serial(next_serial()),
       m_keys(keys),
       m_log(&engine.log()),
       m_fields(copy_environment(request.environment)),

@@ -18,6 +18,7 @@
 // A context belongs to one request and one thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -100,6 +101,9 @@ public:
 
     // Set by view handlers when a mail check must follow the response.
     bool retrieval_requested = false;
+    // A number no other request of this process had: a step may keep what it
+    // worked out under it for the rest of the same request.
+    std::uint64_t serial() const { return m_serial; }
 
     // ---- one-shot messages -----------------------------------------------------
     void set_status_message(std::string text);
@@ -130,6 +134,7 @@ public:
 
 private:
     lifecycle::Engine& m_engine;
+    std::uint64_t m_serial;
     const SessionKeys& m_keys;
     log::RequestLog m_log;  // first in, last out: the other members log while they go
     cgi::FieldTable m_fields;

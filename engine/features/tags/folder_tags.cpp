@@ -1,6 +1,9 @@
 // Tags of folders: the four folder lists and the tags of their rows, the
 // counts of the current folder, the other folders with unread mail, and
 // the heading of the sender column.
+#include <cstdint>
+#include <vector>
+
 #include "common/text/strings.h"
 #include "engine/core/accounts/user_record.h"
 #include "engine/core/cgi/encoding.h"
@@ -19,9 +22,23 @@ constexpr int string_from = 8;
 // The Folders page lists only the user's own folders, after the fixed four.
 constexpr std::size_t fixed_folders = 4;
 
-// The counts of every folder while a folder list writes its rows (counted
-// once for the list instead of once per row and tag).
-thread_local const std::vector<store::FolderCount>* t_counts = nullptr;
+// The counts of every folder, counted once per request: a list page asks
+// for them in several tags and rows, and each count is a pass over the
+// whole index. Nothing changes the index while a page is written.
+struct CountsOfRequest {
+    std::uint64_t serial = 0;
+    std::vector<store::FolderCount> counts;
+};
+thread_local CountsOfRequest t_counts;
+
+const std::vector<store::FolderCount>& folder_counts(TagCall& call)
+{
+    if (t_counts.serial != call.request.serial()) {
+        t_counts.counts = call.user.mail().folder_counts();
+        t_counts.serial = call.request.serial();
+    }
+    return t_counts.counts;
+}
 
 // The folder a tag describes: the row of a folder list, else the current
 // folder. Null past the end of the list, or without folders.
@@ -42,16 +59,12 @@ void folder_list(TagCall& call, std::string_view row_name)
     if (!row)
         return;
     int view = call.request.view();
-    std::vector<store::FolderCount> counts = call.user.mail().folder_counts();
-    const std::vector<store::FolderCount>* saved_counts = t_counts;
-    t_counts = &counts;
     std::optional<std::size_t> saved = call.session.folder_item;
     std::size_t start = view == dispatch::view_folders ? fixed_folders : 0;
     for (std::size_t i = start; i < folders.size(); ++i) {
         call.session.folder_item = i;
         row.write();
     }
-    t_counts = saved_counts;
     // Inside the filter rows the list ends past its last folder, so the
     // row's own folder tags say nothing more; elsewhere the old folder
     // comes back.
@@ -79,11 +92,9 @@ store::FolderCount count_of(TagCall& call)
     const std::string* name = described_folder(call);
     if (!name)
         return {};
-    if (t_counts) {
-        for (const store::FolderCount& c : *t_counts) {
-            if (c.name == *name)
-                return c;
-        }
+    for (const store::FolderCount& c : folder_counts(call)) {
+        if (c.name == *name)
+            return c;
     }
     store::MessageIndex& index = call.user.mail().index();
     return store::FolderCount{*name, index.count_in_folder(*name), index.unread_in_folder(*name)};
@@ -94,7 +105,7 @@ void all_unread_counts(TagCall& call)
     store::FolderList& folders = call.user.mail().folders();
     const std::string* current = folders.current();
     bool first = true;
-    for (const store::FolderCount& c : call.user.mail().folder_counts()) {
+    for (const store::FolderCount& c : folder_counts(call)) {
         if (c.unread == 0 || (current && text::iequals(c.name, *current)))
             continue;
         if (!first)

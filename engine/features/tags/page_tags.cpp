@@ -3,8 +3,10 @@
 // the POP3 session running for the session).
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/text/strings.h"
@@ -129,7 +131,9 @@ void redirect_status(TagCall& call)
 
 }  // namespace
 
-ListPage list_page(TagCall& call)
+namespace {
+
+ListPage find_list_page(TagCall& call)
 {
     ListPage page;
     store::UserMail& mail = call.user.mail();
@@ -167,6 +171,28 @@ ListPage list_page(TagCall& call)
     }
     page.first = (page.number - 1) * page.size;
     return page;
+}
+
+// The page of the request: several tags ask for it, and finding it is a
+// pass over the whole index. It depends on the current message when the
+// request names no page.
+struct PageOfRequest {
+    std::uint64_t serial = 0;
+    std::optional<std::uint32_t> current;
+    ListPage page;
+};
+thread_local PageOfRequest t_page;
+
+}  // namespace
+
+ListPage list_page(TagCall& call)
+{
+    if (t_page.serial != call.request.serial() || t_page.current != call.session.current_message) {
+        t_page.page = find_list_page(call);
+        t_page.serial = call.request.serial();
+        t_page.current = call.session.current_message;
+    }
+    return t_page.page;
 }
 
 void add_page_tags(TagTable& table)
