@@ -77,11 +77,23 @@ std::vector<FolderCount> UserMail::folder_counts() const
         position.emplace(name, counts.size());
         counts.push_back(FolderCount{name, 0, 0});
     }
+    // Neighbouring entries mostly share their folder, spelt the same: the
+    // last lookup's answer saves the case-blind search for them.
+    const std::string* last_folder = nullptr;
+    std::size_t last_position = 0;
     for (const auto& entry : m_index.entries()) {
-        auto found = position.find(entry->folder);
-        if (found == position.end())
-            continue;
-        FolderCount& count = counts[found->second];
+        std::size_t at = 0;
+        if (last_folder && entry->folder == *last_folder) {
+            at = last_position;
+        } else {
+            auto found = position.find(entry->folder);
+            if (found == position.end())
+                continue;
+            at = found->second;
+            last_folder = &entry->folder;
+            last_position = at;
+        }
+        FolderCount& count = counts[at];
         ++count.messages;
         if (!entry->has(flags::read))
             ++count.unread;
