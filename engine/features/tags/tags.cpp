@@ -1,6 +1,8 @@
 #include "engine/features/tags/tags.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 
 #include "engine/core/accounts/user_record.h"
 #include "engine/core/cgi/encoding.h"
@@ -94,7 +96,20 @@ store::MessageEntry* current_entry(TagCall& call)
 {
     if (t_row_entry && call.session.current_message == t_row_entry->number)
         return t_row_entry;
-    return mailbox_actions::current_message(call.request);
+    // The message page asks for its message in a dozen tags, each a search
+    // of the whole index; within one request the answer stays the same
+    // (entries keep their addresses, and no tag removes one).
+    thread_local struct {
+        std::uint64_t serial = 0;
+        std::optional<std::uint32_t> number;
+        store::MessageEntry* entry = nullptr;
+    } found;
+    if (found.serial != call.request.serial() || found.number != call.session.current_message) {
+        found.entry = mailbox_actions::current_message(call.request);
+        found.serial = call.request.serial();
+        found.number = call.session.current_message;
+    }
+    return found.entry;
 }
 
 MessageRow::MessageRow(TagCall& call) : m_call(call), m_saved(call.session.current_message), m_saved_row(t_row_entry) {}
