@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "common/platform/files.h"
+#include "common/text/secrets.h"
 #include "common/text/strings.h"
 
 namespace corvane::ini {
@@ -14,6 +15,24 @@ namespace corvane::ini {
 namespace fs = corvane::platform;
 
 namespace {
+
+// A file that holds a password (scrambled or not) is for its owner only,
+// whoever made it and with whatever mode: an installer's 0644 User.ini
+// would show the scrambled password, and the plain text before the first
+// logon, to every local user.
+bool holds_secret(const Document& doc)
+{
+    for (const auto& section : doc.sections()) {
+        for (const auto& key : doc.keys(section)) {
+            if (text::is_secret_field(key)) {
+                auto value = doc.get(section, key);
+                if (value && !value->empty())
+                    return true;
+            }
+        }
+    }
+    return false;
+}
 
 // Keeps parsed files while their identity on disk is unchanged. Each entry
 // holds the file open: as long as we hold its inode, no new file can be
@@ -234,7 +253,8 @@ bool Profile::update(const std::function<bool(Document&)>& edit) const
     if (data == current->serialize())
         return true;
     fs::UniqueFd fd;
-    auto written = fs::write_file_atomic(m_path, data, 0600, fs::Durability::flush, &fd);
+    fs::Access access = holds_secret(changed) ? fs::Access::owner_only : fs::Access::keep;
+    auto written = fs::write_file_atomic(m_path, data, fs::private_file_mode, fs::Durability::flush, &fd, access);
     if (!written)
         return false;
     auto document = std::make_shared<const Document>(std::move(changed));

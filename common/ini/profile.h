@@ -56,7 +56,10 @@ public:
     bool delete_section(std::string_view section) const;
 
     // Several changes in one locked read-modify-write cycle (and one file
-    // replacement). edit returns false to abandon the change.
+    // replacement). edit returns false to abandon the change. A file written
+    // with a password in it (a non-empty value of a key that names a secret:
+    // Password, NTPassword, Pass1 ...) is 0600 afterwards, whatever mode it
+    // had.
     bool update(const std::function<bool(Document&)>& edit) const;
 
     // The parsed file as it is now (a shared, immutable snapshot).

@@ -296,10 +296,22 @@ Result<std::vector<DirEntry>> list_directory(const std::string& path, ListOrder 
     return entries;
 }
 
+namespace {
+
+bool owner_only(unsigned mode)
+{
+    return (mode & 077) == 0;
+}
+
+}  // namespace
+
 Result<void> make_directory(const std::string& path, unsigned mode)
 {
-    if (::mkdir(path.c_str(), mode) == 0)
+    if (::mkdir(path.c_str(), mode) == 0) {
+        if (owner_only(mode) && ::chmod(path.c_str(), mode) != 0)
+            return os_error("chmod", path);
         return {};
+    }
     int err = errno;
     if (err == EEXIST && is_directory(path))
         return {};
@@ -415,7 +427,7 @@ Result<std::string> read_file(const std::string& path, std::size_t max_bytes)
 }
 
 Result<void> write_file_atomic(const std::string& path, std::string_view data, unsigned mode, Durability durability,
-                               UniqueFd* keep)
+                               UniqueFd* keep, Access access)
 {
     // The temporary file lies beside the target (rename must not cross file
     // systems) and its name begins with "." so listings of the directory
@@ -432,7 +444,7 @@ Result<void> write_file_atomic(const std::string& path, std::string_view data, u
     };
     struct stat old {};
     if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-        mode = old.st_mode & 07777;
+        mode = access == Access::owner_only ? private_file_mode : old.st_mode & 07777;
         if ((old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
             ::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
             // Only root may give a file away; anyone else keeps their own.
@@ -476,20 +488,47 @@ Result<void> rename_file(const std::string& from, const std::string& to, Replace
     return {};
 }
 
+namespace {
+
+// Opens path for appending, creating it when missing; a file it creates
+// with an owner-only mode gets exactly that mode.
+Result<UniqueFd> open_appending(const std::string& path, unsigned mode)
+{
+    for (int tries = 0; tries < 3; ++tries) {
+        UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, mode));
+        if (fd) {
+            if (owner_only(mode) && ::fchmod(fd.get(), mode) != 0)
+                return os_error("chmod", path);
+            return fd;
+        }
+        if (errno != EEXIST)
+            return os_error("open", path);
+        fd.reset(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+        if (fd)
+            return fd;
+        // Deleted between the two calls: create it after all.
+        if (errno != ENOENT)
+            return os_error("open", path);
+    }
+    return Error{EAGAIN, "open: " + path + " keeps vanishing"};
+}
+
+}  // namespace
+
 Result<void> touch_file(const std::string& path, unsigned mode)
 {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
+    auto fd = open_appending(path, mode);
     if (!fd)
-        return os_error("open", path);
+        return fd.error();
     return {};
 }
 
 Result<void> append_file(const std::string& path, std::string_view data, unsigned mode)
 {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
+    auto fd = open_appending(path, mode);
     if (!fd)
-        return os_error("open", path);
-    return write_all(fd.get(), data);
+        return fd.error();
+    return write_all(fd->get(), data);
 }
 
 // ---- locking ---------------------------------------------------------------
@@ -524,6 +563,8 @@ Result<UniqueFd> create_file(const std::string& path, unsigned mode)
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode));
     if (!fd)
         return os_error("open", path);
+    if (owner_only(mode) && ::fchmod(fd.get(), mode) != 0)
+        return os_error("chmod", path);
     return fd;
 }
 
@@ -592,8 +633,11 @@ Result<UnpublishedFile> UnpublishedFile::create(const std::string& dir, std::str
     UnpublishedFile file;
     if (unnamed_files_usable()) {
         file.m_fd = UniqueFd(::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
-        if (file.m_fd)
+        if (file.m_fd) {
+            if (owner_only(mode) && ::fchmod(file.m_fd.get(), mode) != 0)
+                return os_error("chmod", dir);
             return file;
+        }
         // EOPNOTSUPP (or EISDIR from kernels that predate the flag) says the
         // file system cannot; anything else is a real failure of dir.
         if (errno != EOPNOTSUPP && errno != EISDIR)
@@ -607,6 +651,8 @@ Result<UnpublishedFile> UnpublishedFile::create(const std::string& dir, std::str
         file.m_hidden.clear();
         return error;
     }
+    if (owner_only(mode) && ::fchmod(file.m_fd.get(), mode) != 0)
+        return os_error("chmod", file.m_hidden);
     return file;
 }
 

@@ -72,10 +72,20 @@ enum class ListOrder {
 // (is_directory false).
 Result<std::vector<DirEntry>> list_directory(const std::string& path, ListOrder order = ListOrder::by_name);
 
-// Creates one directory; an existing directory is no error.
-Result<void> make_directory(const std::string& path, unsigned mode = 0755);
+// Modes: what this system creates holds mail, settings or passwords, so
+// files are made 0600 and directories 0700 unless a caller asks for more.
+// An owner-only mode (no group or other bits) is set exactly, whatever the
+// process's umask (a umask can only take from it what the owner needs);
+// any other mode is narrowed by the umask as usual, so an administrator's
+// stricter umask holds.
+constexpr unsigned private_file_mode = 0600;
+constexpr unsigned private_directory_mode = 0700;
+
+// Creates one directory; an existing directory is no error (and keeps its
+// mode).
+Result<void> make_directory(const std::string& path, unsigned mode = private_directory_mode);
 // Creates a directory and its missing parents, like mkdir -p.
-Result<void> make_directories(const std::string& path, unsigned mode = 0755);
+Result<void> make_directories(const std::string& path, unsigned mode = private_directory_mode);
 
 // Empties a directory: deletes every file below it and every subdirectory
 // whose name does not begin with "." (recursively); the directory itself and
@@ -113,13 +123,22 @@ enum class Durability {
     flush,  // fdatasync before the rename: safe against a crash of the machine
 };
 
+// The mode a replaced file gets.
+enum class Access {
+    keep,        // the old file's mode
+    owner_only,  // 0600, whatever the old file allowed: the data holds a secret
+};
+
 // Replaces path with data atomically: readers see the old or the new file,
-// never a part. A new file gets mode; a replaced file keeps its mode and,
-// where we may set it, its owner (so root editing a file does not take it
-// away from the service account). On success, when keep is given, it
-// receives a descriptor of the new file (open for reading).
-Result<void> write_file_atomic(const std::string& path, std::string_view data, unsigned mode = 0644,
-                               Durability durability = Durability::flush, UniqueFd* keep = nullptr);
+// never a part. A new file gets mode; a replaced file keeps its mode (or
+// becomes 0600, see Access) and, where we may set it, its owner (so root
+// editing a file does not take it away from the service account). The mode
+// is set before the file takes the name, so the data is never readable
+// under a wider one. On success, when keep is given, it receives a
+// descriptor of the new file (open for reading).
+Result<void> write_file_atomic(const std::string& path, std::string_view data, unsigned mode = private_file_mode,
+                               Durability durability = Durability::flush, UniqueFd* keep = nullptr,
+                               Access access = Access::keep);
 
 Result<void> remove_file(const std::string& path);
 Result<void> rename_file(const std::string& from, const std::string& to);
@@ -127,9 +146,9 @@ enum class Replace { no, yes };
 // rename that, with Replace::no, fails (EEXIST) instead of replacing `to`.
 Result<void> rename_file(const std::string& from, const std::string& to, Replace replace);
 // Creates an empty file when missing; an existing file is left unchanged.
-Result<void> touch_file(const std::string& path, unsigned mode = 0644);
+Result<void> touch_file(const std::string& path, unsigned mode = private_file_mode);
 // Appends data to a file, creating it when missing.
-Result<void> append_file(const std::string& path, std::string_view data, unsigned mode = 0644);
+Result<void> append_file(const std::string& path, std::string_view data, unsigned mode = private_file_mode);
 
 // A new file in dir, open for reading and writing, whose name (prefix plus
 // random letters) is removed at once: it goes when its last descriptor

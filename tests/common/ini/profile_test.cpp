@@ -35,6 +35,31 @@ TEST(IniProfile, MissingFileGivesDefaultsAndWritingCreatesIt)
     EXPECT_EQ(*fs::read_file(ini.path()), "[Session]\nMaximum=2\n");
 }
 
+TEST(IniProfile, AFileGivenAPasswordIsItsOwnersAlone)
+{
+    TempDir tmp;
+    Profile ini(tmp / "User.ini");
+    auto mode = [&] {
+        struct stat st {};
+        return ::stat(ini.path().c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+    };
+    // As an installer leaves it: readable by all.
+    ASSERT_TRUE(fs::write_file_atomic(ini.path(), "[User]\nFullName=Alice\nPassword=\n", 0644));
+    ASSERT_EQ(::chmod(ini.path().c_str(), 0644), 0);
+    // Writing other keys, or an empty password, keeps the mode it was given.
+    ASSERT_TRUE(ini.write_text("User", "Lang", "de"));
+    ASSERT_TRUE(ini.write_text("MailHost1", "Password", ""));
+    EXPECT_EQ(mode(), 0644u);
+    // Any password, under any name that reads as one, makes it private.
+    for (const char* key : {"Password", "NTPassword", "Pass1"}) {
+        SCOPED_TRACE(key);
+        ASSERT_EQ(::chmod(ini.path().c_str(), 0644), 0);
+        ASSERT_TRUE(ini.write_text("Any", key, "s3cret"));
+        EXPECT_EQ(mode(), 0600u);
+        ASSERT_TRUE(ini.delete_key("Any", key));
+    }
+}
+
 TEST(IniProfile, NumbersAndYesNoFollowTheProfileRules)
 {
     TempDir tmp;

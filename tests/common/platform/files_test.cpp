@@ -194,6 +194,47 @@ TEST(UnpublishedFile, AppearsWholeOrNotAtAll)
     EXPECT_FALSE(fs::UnpublishedFile::create(dir / "missing", "x"));
 }
 
+TEST(Modes, OwnerOnlyModesHoldWhateverTheUmask)
+{
+    TempDir tmp;
+    struct stat st {};
+    auto mode_of = [&](const std::string& path) { return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u; };
+    // A umask that would leave the owner unable to write, and one that
+    // takes nothing away.
+    for (mode_t mask : {mode_t{0277}, mode_t{0}}) {
+        SCOPED_TRACE(mask);
+        mode_t old = ::umask(mask);
+        std::string dir = tmp / ("d" + std::to_string(mask));
+        bool made = fs::make_directories(dir + "/a/b").ok();
+        bool touched = fs::touch_file(dir + "/a/t").ok();
+        bool appended = fs::append_file(dir + "/a/b/l", "x").ok();
+        bool written = fs::write_file_atomic(dir + "/w", "x").ok();
+        bool shared = fs::make_directory(dir + "/shared", 0755).ok();
+        bool created = fs::create_file(dir + "/c", 0600).ok();
+        auto unnamed = fs::UnpublishedFile::create(dir, "u", 0600);
+        bool published = unnamed && unnamed->publish(dir + "/u", fs::Replace::no).ok();
+        bool copied = fs::copy_file(dir + "/w", dir + "/copy", fs::Replace::no, 0600).ok();
+        ::umask(old);
+        ASSERT_TRUE(made && touched && appended && written && shared && created && published && copied);
+        for (const char* d : {"", "/a", "/a/b"})
+            EXPECT_EQ(mode_of(dir + d), 0700u) << d;
+        for (const char* f : {"/a/t", "/a/b/l", "/w", "/c", "/u", "/copy"})
+            EXPECT_EQ(mode_of(dir + f), 0600u) << f;
+        // A mode meant for others is narrowed by the umask as always.
+        EXPECT_EQ(mode_of(dir + "/shared"), 0755u & ~mask);
+        // Appending to an existing file leaves its mode alone.
+        ASSERT_EQ(::chmod((dir + "/a/t").c_str(), 0640), 0);
+        ASSERT_TRUE(fs::append_file(dir + "/a/t", "more"));
+        EXPECT_EQ(mode_of(dir + "/a/t"), 0640u);
+    }
+    // A file replaced with a secret becomes its owner's alone.
+    std::string path = tmp / "User.ini";
+    ASSERT_TRUE(fs::write_file_atomic(path, "a", 0644));
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    ASSERT_TRUE(fs::write_file_atomic(path, "b", 0600, fs::Durability::none, nullptr, fs::Access::owner_only));
+    EXPECT_EQ(mode_of(path), 0600u);
+}
+
 TEST(DirectoryLock, ExcludesOtherHolders)
 {
     TempDir tmp;
