@@ -10,8 +10,9 @@ namespace corvane::webserver {
 namespace {
 
 constexpr std::string_view cgi_names[] = {
-    "SERVER_NAME", "SERVER_PORT",  "REMOTE_ADDR",  "HTTP_USER_AGENT", "REQUEST_METHOD", "SCRIPT_NAME",
-    "PATH_INFO",   "QUERY_STRING", "CONTENT_TYPE", "CONTENT_LENGTH",  "HTTP_COOKIE",
+    "SERVER_NAME", "SERVER_PORT", "REMOTE_ADDR",  "HTTP_USER_AGENT", "REQUEST_METHOD",
+    "SCRIPT_NAME", "PATH_INFO",   "QUERY_STRING", "CONTENT_TYPE",    "CONTENT_LENGTH",
+    "HTTP_COOKIE", "HTTP_HOST",   "HTTP_ORIGIN",  "HTTP_REFERER",    "HTTP_SEC_FETCH_SITE",
 };
 
 // CGI libraries look names up without regard to case, so "query_string"
@@ -41,7 +42,9 @@ std::vector<char> build_environment(const char* const* inherited, const CgiVaria
     std::vector<char> block;
     std::size_t size = 512 + v.server_name.size() + v.remote_addr.size() + v.user_agent.size() +
                        v.request_method.size() + v.script_name.size() + v.path_info.size() + v.query_string.size() +
-                       (v.content_type ? v.content_type->size() : 0) + (v.cookie ? v.cookie->size() : 0);
+                       (v.content_type ? v.content_type->size() : 0) + (v.cookie ? v.cookie->size() : 0) +
+                       (v.host ? v.host->size() : 0) + (v.origin ? v.origin->size() : 0) +
+                       (v.referer ? v.referer->size() : 0) + (v.fetch_site ? v.fetch_site->size() : 0);
     for (auto p = inherited; p && *p; ++p)
         size += std::strlen(*p) + 1;
     block.reserve(size);
@@ -67,6 +70,14 @@ std::vector<char> build_environment(const char* const* inherited, const CgiVaria
     }
     if (v.cookie)
         add(block, "HTTP_COOKIE", *v.cookie);
+    if (v.host)
+        add(block, "HTTP_HOST", *v.host);
+    if (v.origin)
+        add(block, "HTTP_ORIGIN", *v.origin);
+    if (v.referer)
+        add(block, "HTTP_REFERER", *v.referer);
+    if (v.fetch_site)
+        add(block, "HTTP_SEC_FETCH_SITE", *v.fetch_site);
     block.push_back('\0');
     return block;
 }

@@ -29,6 +29,11 @@ struct CgiVariables {
     std::optional<std::string> content_type;
     std::int64_t content_length = 0;
     std::optional<std::string> cookie;
+    // Which site sent the request: each set only when the header came.
+    std::optional<std::string> host;
+    std::optional<std::string> origin;
+    std::optional<std::string> referer;
+    std::optional<std::string> fetch_site;
 };
 
 // inherited: a NULL-terminated array like environ (may be null).

@@ -378,6 +378,10 @@ void HttpConnection::submit_cgi()
         v.content_length = m_request.content_length;
     }
     v.cookie = m_request.cookie;
+    v.host = m_request.host;
+    v.origin = m_request.origin;
+    v.referer = m_request.referer;
+    v.fetch_site = m_request.fetch_site;
 
     CgiBridge::Start start;
     start.library = m_route.library;

@@ -166,6 +166,14 @@ HttpRequest parse_request(std::string_view header_text)
             request.cookie = std::string(*cookie);
         } else if (auto auth = header_value(header, "Authorization: ")) {
             request.authorization = std::string(*auth);
+        } else if (auto host = header_value(header, "Host: ")) {
+            request.host = std::string(*host);
+        } else if (auto origin = header_value(header, "Origin: ")) {
+            request.origin = std::string(*origin);
+        } else if (auto referer = header_value(header, "Referer: ")) {
+            request.referer = std::string(*referer);
+        } else if (auto site = header_value(header, "Sec-Fetch-Site: ")) {
+            request.fetch_site = std::string(*site);
         }
     }
     return request;

@@ -1,5 +1,6 @@
 // The request side of HTTP/1.0: finding the end of the header block,
-// parsing the request line and the six headers the server keeps, and
+// parsing the request line and the headers the server keeps (the six it
+// acts on, and the four that tell a CGI which site sent the request), and
 // reading If-Modified-Since dates.
 //
 // The parser works on the header text the connection has collected in its
@@ -41,6 +42,13 @@ struct HttpRequest {
     std::optional<std::string> user_agent;
     std::optional<std::string> cookie;
     std::optional<std::string> authorization;
+    // Handed to CGIs as HTTP_HOST, HTTP_ORIGIN, HTTP_REFERER and
+    // HTTP_SEC_FETCH_SITE, so that the engine can refuse a form that
+    // another site sent.
+    std::optional<std::string> host;
+    std::optional<std::string> origin;
+    std::optional<std::string> referer;
+    std::optional<std::string> fetch_site;
     // Seconds since 1970 (UTC); 0 when absent or unreadable.
     std::time_t if_modified_since = 0;
 

@@ -68,6 +68,16 @@ TEST_F(CgiTest, LibraryRequestsAndTheirEnvironment)
     EXPECT_EQ(var(r, "HTTP_COOKIE"), "User=jsmith");
     EXPECT_EQ(var(r, "CONTENT_TYPE"), "<absent>");
     EXPECT_EQ(var(r, "INPUT"), "none");
+    EXPECT_EQ(var(r, "HTTP_ORIGIN"), "<absent>");
+
+    // What tells the engine which site sent a form.
+    auto site = request(
+        "POST /lib HTTP/1.0\r\nHost: mail.example:2000\r\nOrigin: https://evil.example\r\n"
+        "Referer: https://evil.example/x?a=b\r\nSec-Fetch-Site: cross-site\r\nContent-Length: 0\r\n\r\n");
+    EXPECT_EQ(var(site, "HTTP_HOST"), "mail.example:2000");
+    EXPECT_EQ(var(site, "HTTP_ORIGIN"), "https://evil.example");
+    EXPECT_EQ(var(site, "HTTP_REFERER"), "https://evil.example/x?a=b");
+    EXPECT_EQ(var(site, "HTTP_SEC_FETCH_SITE"), "cross-site");
 
     // The base word continued with letters is not the CGI.
     EXPECT_EQ(get("/library").status, 404);

@@ -113,9 +113,9 @@ inline void respond(int input, int output, const Lookup& env, bool is_program)
         return;
     }
     std::string text = head + "Content-Type: text/plain\r\n\r\n";
-    for (const char* name :
-         {"SERVER_NAME", "SERVER_PORT", "REMOTE_ADDR", "HTTP_USER_AGENT", "REQUEST_METHOD", "SCRIPT_NAME", "PATH_INFO",
-          "QUERY_STRING", "CONTENT_TYPE", "CONTENT_LENGTH", "HTTP_COOKIE"}) {
+    for (const char* name : {"SERVER_NAME", "SERVER_PORT", "REMOTE_ADDR", "HTTP_USER_AGENT", "REQUEST_METHOD",
+                             "SCRIPT_NAME", "PATH_INFO", "QUERY_STRING", "CONTENT_TYPE", "CONTENT_LENGTH",
+                             "HTTP_COOKIE", "HTTP_HOST", "HTTP_ORIGIN", "HTTP_REFERER", "HTTP_SEC_FETCH_SITE"}) {
         if (const char* v = env(name))
             text += std::string(name) + "=" + v + "\n";
     }
