@@ -32,6 +32,7 @@ sessions::SessionSettings read_session_settings(const ini::Profile& ini)
 {
     sessions::SessionSettings s;
     s.maximum = number_setting(ini, "Session", "Maximum");
+    s.maximum_per_user = number_setting(ini, "Session", "MaximumPerUser");
     s.expire_minutes = number_setting(ini, "Session", "ExpireTime");
     s.compose_expire_minutes = number_setting(ini, "Session", "ComposeExpireTime");
     s.max_dir_size_kb = number_setting(ini, "UserLimits", "MaxDirSize");

@@ -52,6 +52,7 @@ constexpr std::array settings_table{
     text_key("Directories", "UserDir", "/opt/corvane/Users"),
     text_key("Directories", "SpellDir", "/opt/corvane/SpellCheck"),
     number_key("Session", "Maximum", 200),
+    number_key("Session", "MaximumPerUser", 10),
     number_key("Session", "ExpireTime", 20),
     number_key("Session", "ComposeExpireTime", 120),
     text_key("AccountCreation", "DefDomain", ""),

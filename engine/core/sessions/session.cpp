@@ -105,13 +105,16 @@ std::uint32_t parse_ipv4(std::string_view text)
 }
 
 Session::Session(std::string id, std::string_view client_address, std::unique_ptr<accounts::UserRecord> user,
-                 std::string temp_dir)
+                 std::string temp_dir, SessionUse use)
     : m_id(std::move(id)),
+      m_use(use),
       m_client_address(parse_ipv4(client_address)),
       m_client_address_text(text::without_controls(text::cut(client_address, 63))),
       m_temp_dir(std::move(temp_dir)),
       m_user(std::move(user))
 {
+    if (use == SessionUse::status_check)
+        m_status_check.store(true, std::memory_order_relaxed);
     if (m_user) {
         m_user_name = m_user->name();
         m_full_name = m_user->default_mailbox().full_name;

@@ -53,6 +53,13 @@ std::string make_session_key();
 // else (IPv6, names, garbage).
 std::uint32_t parse_ipv4(std::string_view text);
 
+// What a session was made for.
+enum class SessionUse {
+    browser,         // a logon in a browser; it carries a key cookie
+    client_program,  // StatusCheck with Login: a mail client keeps using it
+    status_check,    // one StatusCheck answer; it ends with its response
+};
+
 class SessionTable;
 
 class Session {
@@ -67,6 +74,7 @@ public:
     const std::string& client_address_text() const { return m_client_address_text; }
     // TempDir + "/" + id: the compose directory, removed with the session.
     const std::string& temp_dir() const { return m_temp_dir; }
+    SessionUse use() const { return m_use; }
     // The account's user record with its mail; released (its statistics
     // written) when the session goes.
     accounts::UserRecord* user() const { return m_user.get(); }
@@ -147,9 +155,10 @@ public:
 private:
     friend class SessionTable;
     Session(std::string id, std::string_view client_address, std::unique_ptr<accounts::UserRecord> user,
-            std::string temp_dir);
+            std::string temp_dir, SessionUse use);
 
     const std::string m_id;
+    const SessionUse m_use;
     const std::uint32_t m_client_address;
     const std::string m_client_address_text;
     const std::string m_temp_dir;

@@ -1,10 +1,12 @@
 #include "engine/core/sessions/session_table.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "common/ini/profile.h"
 #include "common/log/log_file.h"
 #include "common/log/log_texts.h"
+#include "common/log/logged_text.h"
 #include "common/platform/clock.h"
 #include "common/platform/files.h"
 #include "common/platform/time_format.h"
@@ -87,38 +89,64 @@ Session* SessionTable::find_id_locked(std::string_view id) const
     return nullptr;
 }
 
-SessionHold SessionTable::create(std::string_view user_name, std::string_view client_address, log::Logger& log)
+SessionHold SessionTable::create(std::string_view user_name, std::string_view client_address, log::Logger& log,
+                                 SessionUse use, Refusal* refusal)
 {
+    Refusal ignored = Refusal::none;
+    Refusal& why = refusal ? *refusal : ignored;
+    why = Refusal::none;
     SessionSettings limits = settings();
     std::size_t maximum = static_cast<std::size_t>(std::max(limits.maximum, 0));
     maximum = std::min(maximum, m_options.slot_capacity);
+    std::size_t per_account = limits.maximum_per_user > 0 ? static_cast<std::size_t>(limits.maximum_per_user)
+                                                          : std::numeric_limits<std::size_t>::max();
+    std::string account = accounts::cut_user_name(user_name);
     {
         std::lock_guard lock(m_mutex);
-        if (m_sessions.size() >= maximum)
+        if (m_sessions.size() >= maximum) {
+            why = Refusal::table_full;
             return {};
+        }
     }
     // The user's files are read outside the table lock, so a slow disk does
-    // not hold up every other request; the count is checked again below.
+    // not hold up every other request; the limits are checked again below.
     std::unique_ptr<accounts::UserRecord> user = m_options.load_user ? m_options.load_user(user_name, log) : nullptr;
-    if (!user)
+    if (!user) {
+        why = Refusal::no_user;
         return {};
+    }
 
     Session* session = nullptr;
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_sessions.size() >= maximum)
+    // Other requests of the same account may take the room made here before
+    // this one does; a few rounds settle that, and a flood of them is refused.
+    constexpr int rounds = 3;
+    for (int round = 0; round < rounds && !session; ++round) {
+        if (!make_room(account, per_account, log)) {
+            why = Refusal::account_full;
             return {};
+        }
+        std::lock_guard lock(m_mutex);
+        if (m_sessions.size() >= maximum) {
+            why = Refusal::table_full;
+            return {};
+        }
+        if (sessions_of_locked(account) >= per_account)
+            continue;
         // Ids are random; a clash with a live session is rare but would hand
         // one user's session to another, so it is ruled out.
         std::string id = make_session_id();
         while (find_id_locked(id))
             id = make_session_id();
         std::string temp_dir = fs::join_path(limits.temp_dir, id);
-        m_sessions.push_back(
-            std::unique_ptr<Session>(new Session(std::move(id), client_address, std::move(user), std::move(temp_dir))));
+        m_sessions.push_back(std::unique_ptr<Session>(
+            new Session(std::move(id), client_address, std::move(user), std::move(temp_dir), use)));
         session = m_sessions.back().get();
         session->set_last_access(fs::now());
         session->m_busy.fetch_add(1);
+    }
+    if (!session) {
+        why = Refusal::account_full;
+        return {};
     }
 
     if (!fs::make_directory(session->temp_dir(), 0700))
@@ -132,6 +160,56 @@ SessionHold SessionTable::create(std::string_view user_name, std::string_view cl
             (void)user_ini.delete_key("User", "SendWelcome");
     }
     return SessionHold(this, session);
+}
+
+namespace {
+
+// The account a session belongs to: its user record's name (a stuck
+// session's shown name is "*name*", but it still counts for the account).
+bool of_account(const Session& session, std::string_view account)
+{
+    const accounts::UserRecord* user = session.user();
+    return user && text::iequals(user->name(), account);
+}
+
+}  // namespace
+
+std::size_t SessionTable::sessions_of_locked(const std::string& account) const
+{
+    std::size_t n = 0;
+    for (const auto& session : m_sessions) {
+        if (!session->m_deleting && of_account(*session, account))
+            ++n;
+    }
+    return n;
+}
+
+bool SessionTable::make_room(const std::string& account, std::size_t limit, log::Logger& log)
+{
+    for (;;) {
+        Session* oldest = nullptr;
+        log::RequestLog ending(m_options.log);
+        {
+            std::lock_guard lock(m_mutex);
+            std::size_t n = 0;
+            for (const auto& session : m_sessions) {
+                if (session->m_deleting || !of_account(*session, account))
+                    continue;
+                ++n;
+                if (session->m_busy.load() == 0 && (!oldest || session->last_access() < oldest->last_access()))
+                    oldest = session.get();
+            }
+            if (n < limit)
+                return true;
+            if (!oldest || !begin_deletion_locked(oldest, ending))
+                return false;
+        }
+        log.line(log::Level::notable, "Session %s of %s ended: the account holds %zu sessions", oldest->id().c_str(),
+                 log::logged_name(account).c_str(), limit);
+        // Its end goes to a buffer of its own: this request's lines carry
+        // another session's prefix.
+        end_session(oldest, ending);
+    }
 }
 
 SessionHold SessionTable::find_by_id(std::string_view id)
@@ -155,6 +233,19 @@ SessionHold SessionTable::find_by_user(std::string_view name)
         std::string_view have(user_name);
         have = have.substr(0, std::min(have.size(), user_name_match_length));
         if (text::iequals(have, wanted)) {
+            session->m_busy.fetch_add(1);
+            return SessionHold(this, session.get());
+        }
+    }
+    return {};
+}
+
+SessionHold SessionTable::find_by_user(std::string_view name, SessionUse use)
+{
+    std::string account = accounts::cut_user_name(name);
+    std::lock_guard lock(m_mutex);
+    for (const auto& session : m_sessions) {
+        if (!session->m_deleting && session->use() == use && of_account(*session, account)) {
             session->m_busy.fetch_add(1);
             return SessionHold(this, session.get());
         }

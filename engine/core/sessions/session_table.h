@@ -1,6 +1,13 @@
 // The session table: every live session of the engine, and the end of a
 // session (expiry, logout, administrative kill).
 //
+// Limits: the table holds at most [Session] Maximum sessions, and one
+// account at most [Session] MaximumPerUser of them, so that one account
+// (whoever knows its password) cannot fill the table and lock every other
+// user out. A session for an account that has reached its limit ends the
+// account's session idle for longest first; when all of them are in use
+// the new one is refused.
+//
 // Holding: create() and the finds return a SessionHold, which counts as one
 // holder of the session (its busy count) until it is released or used to
 // kill the session; a held session is never destroyed. A deletion asked for
@@ -53,6 +60,8 @@ constexpr std::size_t user_name_match_length = 16;
 // once ([Session], [UserLimits], [Directories] TempDir).
 struct SessionSettings {
     int maximum = 200;
+    // Sessions one account may hold at once; 0 or less: no limit of its own.
+    int maximum_per_user = 10;
     std::int64_t expire_minutes = 20;
     std::int64_t compose_expire_minutes = 120;
     std::int64_t max_dir_size_kb = 0;
@@ -72,6 +81,14 @@ public:
     // True when it was placed (then SendWelcome is removed). Runs under the
     // session's request lock.
     virtual bool place(accounts::UserRecord& user, log::Logger& log) = 0;
+};
+
+// Why create() made no session.
+enum class Refusal {
+    none,
+    table_full,    // [Session] Maximum sessions are live
+    account_full,  // the account holds its limit of sessions, all of them in use
+    no_user,       // the user record cannot be loaded
 };
 
 class SessionTable;
@@ -132,15 +149,21 @@ public:
     SessionTable(const SessionTable&) = delete;
     SessionTable& operator=(const SessionTable&) = delete;
 
-    // A new session for a user from a client address, held; empty when the
-    // table is full ([Session] Maximum) or the user record cannot be loaded.
-    // Loading the user and the welcome message log to log.
-    SessionHold create(std::string_view user_name, std::string_view client_address, log::Logger& log);
+    // A new session for a user from a client address, made for use, held;
+    // empty when the table is full, the account holds its limit of sessions
+    // and none of them is idle, or the user record cannot be loaded (the
+    // reason in refusal). Loading the user, the welcome message and the
+    // sessions ended to make room log to log.
+    SessionHold create(std::string_view user_name, std::string_view client_address, log::Logger& log,
+                       SessionUse use = SessionUse::browser, Refusal* refusal = nullptr);
     // The session with exactly this id, held; empty when there is none.
     SessionHold find_by_id(std::string_view id);
     // The first session whose user name equals name in its first 16
     // characters, without regard to case; held.
     SessionHold find_by_user(std::string_view name);
+    // The first session of the account name (the whole name, without regard
+    // to case) that was made for use; held.
+    SessionHold find_by_user(std::string_view name, SessionUse use);
     // An administrative kill: finds and kills. False when there is no such
     // session or it is still held (then it ends with its last holder).
     bool delete_by_id(std::string_view id, log::RequestLog& log);
@@ -170,6 +193,10 @@ private:
     // Counts an attempt; true when the session's end may begin, which the
     // caller then runs with end_session() after leaving the table lock.
     bool begin_deletion_locked(Session* session, log::Logger& log);
+    // Ends the account's sessions idle for longest until it holds fewer
+    // than limit; false when that cannot be done (they are all in use).
+    bool make_room(const std::string& account, std::size_t limit, log::Logger& log);
+    std::size_t sessions_of_locked(const std::string& account) const;
     void end_session(Session* session, log::RequestLog& log);
     void tidy_mail(Session& session, log::Logger& log);
     std::unique_ptr<Session> remove(Session* session);

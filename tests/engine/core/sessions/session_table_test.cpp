@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <set>
 #include <thread>
@@ -135,6 +136,91 @@ TEST_F(SessionTableTest, MaximumRefusesFurtherSessionsUntilOneEnds)
         holds.push_back(create("user" + std::to_string(i)));
     EXPECT_TRUE(holds[2]);
     EXPECT_FALSE(holds[3]) << "got a fourth session with three slots";
+}
+
+TEST_F(SessionTableTest, AnAccountHoldsItsLimitTheIdlestEndingFirst)
+{
+    m_settings.maximum_per_user = 3;
+    // Three sessions of one account, the second idle longest.
+    std::vector<std::string> ids;
+    for (std::time_t idle : {100, 300, 200}) {
+        SessionHold hold = create("alice");
+        ASSERT_TRUE(hold);
+        ids.push_back(hold->id());
+        hold->set_last_access(start_time - idle);
+    }
+    SessionHold fourth = create("ALICE");
+    ASSERT_TRUE(fourth) << "an idle session of the account makes room";
+    EXPECT_FALSE(m_table->find_by_id(ids[1])) << "the session idle longest ends first";
+    EXPECT_TRUE(m_table->find_by_id(ids[0]) && m_table->find_by_id(ids[2]));
+    EXPECT_EQ(m_table->count(), 3u);
+    EXPECT_EQ(occurrences("Session " + ids[1] + " of ALICE ended: the account holds 3 sessions"), 1) << log_text();
+    EXPECT_EQ(occurrences("Session expired"), 1);
+
+    // All of them in use: the next is refused, and says why; other
+    // accounts still get theirs.
+    std::vector<SessionHold> busy;
+    for (const std::string& id : {ids[0], ids[2]})
+        busy.push_back(m_table->find_by_id(id));
+    log::RequestLog request(m_log.get());
+    Refusal why = Refusal::none;
+    EXPECT_FALSE(m_table->create("alice", "10.1.2.3", request, SessionUse::browser, &why));
+    EXPECT_EQ(why, Refusal::account_full);
+    EXPECT_EQ(m_table->count(), 3u);
+    SessionHold bob = create("bob");
+    EXPECT_TRUE(bob);
+
+    // The table's own limit has its own reason; 0 per user means no limit.
+    m_settings.maximum = 4;
+    EXPECT_FALSE(m_table->create("carl", "10.1.2.3", request, SessionUse::browser, &why));
+    EXPECT_EQ(why, Refusal::table_full);
+    m_settings.maximum = 200;
+    m_settings.maximum_per_user = 0;
+    EXPECT_TRUE(m_table->create("alice", "10.1.2.3", request, SessionUse::browser, &why));
+    EXPECT_EQ(why, Refusal::none);
+}
+
+TEST_F(SessionTableTest, ManyLogonsOfOneAccountAtOnceNeverExceedItsLimit)
+{
+    m_settings.maximum_per_user = 3;
+    std::atomic<int> made{0};
+    std::atomic<int> refused{0};
+    std::atomic<int> held{0};
+    std::atomic<int> most{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 30; ++i) {
+                log::RequestLog request(m_log.get());
+                Refusal why = Refusal::none;
+                SessionHold hold = m_table->create("alice", "10.1.2.3", request, SessionUse::client_program, &why);
+                if (!hold) {
+                    EXPECT_EQ(why, Refusal::account_full);
+                    ++refused;
+                    continue;
+                }
+                ++made;
+                // A held session is never ended for another, so the holds
+                // alive at once are live sessions of the account.
+                int now = ++held;
+                for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {
+                }
+                m_clock.advance(1);
+                --held;
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_LE(most.load(), 3);
+    EXPECT_LE(m_table->count(), 3u);
+    EXPECT_GT(made.load(), 0);
+    EXPECT_EQ(made.load() + refused.load(), 180);
+    // Sessions made for a client program are found as such.
+    SessionHold found = m_table->find_by_user("Alice", SessionUse::client_program);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->use(), SessionUse::client_program);
+    EXPECT_FALSE(m_table->find_by_user("alice", SessionUse::browser));
 }
 
 TEST_F(SessionTableTest, IdsAreDistinctSevenLetterWordsFoundOnlyExactly)
