@@ -59,10 +59,16 @@ inline constexpr char begin_request[] = "BegRequest: View=%d %s";
 inline constexpr char end_request[] = "EndRequest: View=%d %s";
 inline constexpr char session_created[] = "Session created for %s from %s";
 inline constexpr char bad_logon[] = "Bad logon attempt for user %s";
+// Every failed logon or password check, of the engine and of the web
+// servers alike, for fail2ban (packaging/fail2ban): the name cannot hold a
+// control character, and the address comes last, so a name that looks like
+// "x" from 10.0.0.1 can never stand in for the client's own address.
+inline constexpr char authentication_failure[] = "Authentication failure for \"%s\" from %s";
 inline constexpr char old_session_found[] = "User %s already found, trying to kill old session (%s)";
 inline constexpr char old_session_killed[] = "Old session killed for %s";
 inline constexpr char old_session_not_killed[] = "Could not kill old session for %s";
 inline constexpr char too_many_sessions[] = "Too many sessions to create one for %s.";
+inline constexpr char too_many_account_sessions[] = "Too many sessions of user %s in use to create another.";
 inline constexpr char logging_out[] = "User %s logging out";
 inline constexpr char status_check_created_session[] = "StatusCheck created session for %s from %s";
 inline constexpr char status_check_session[] = "StatusCheck session for %s from %s";

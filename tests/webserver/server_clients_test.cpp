@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/text/base64.h"
+#include "tests/support/fail2ban.h"
 #include "tests/webserver/server_fixture.h"
 
 using namespace corvane::testing;
@@ -291,6 +292,14 @@ TEST_F(WebServerTest, GuessingCredentialsIsSlowedPerAddress)
         ++lines;
     EXPECT_EQ(lines, 4u);
     EXPECT_EQ(text.find("\" from 127.0.0.3"), std::string::npos);
+
+    // The shipped fail2ban filter counts every one of them, and only them.
+    if (fail2ban_installed()) {
+        std::string output;
+        auto found = fail2ban_addresses(CORVANE_SOURCE_DIR, m_tree.path("Logs/Larkd-admin.log"), output);
+        ASSERT_TRUE(found) << output;
+        EXPECT_EQ(*found, std::vector<std::string>(5, "127.0.0.2")) << output;
+    }
 }
 
 TEST_F(UserServer, PasswordsNeverReachTheLogs)

@@ -1,16 +1,20 @@
 #include "engine/core/dispatch/dispatcher.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "common/ini/profile.h"
 #include "common/log/log_texts.h"
 #include "common/log/logged_text.h"
+#include "common/text/secrets.h"
 #include "common/text/strings.h"
 #include "engine/core/accounts/account_names.h"
 #include "engine/core/accounts/logon.h"
 #include "engine/core/accounts/user_record.h"
 #include "engine/core/cgi/encoding.h"
 #include "engine/core/dispatch/account_creation.h"
+#include "engine/core/dispatch/cross_site.h"
+#include "engine/core/dispatch/message_format.h"
 #include "engine/core/dispatch/quota.h"
 #include "engine/core/dispatch/request_context.h"
 #include "engine/core/dispatch/response_headers.h"
@@ -28,6 +32,7 @@ namespace {
 constexpr std::size_t max_logged_address = 63;
 constexpr std::size_t max_logged_query = 512;
 constexpr std::size_t max_logged_field = 16;
+constexpr std::size_t max_logged_url = 120;
 
 // Language strings of the flow.
 constexpr int string_creation_disabled = 11;
@@ -41,6 +46,9 @@ constexpr int string_logged_out = 18;
 constexpr int string_no_message = 45;
 constexpr int string_no_template = 55;
 constexpr int string_directory_unavailable = 69;
+constexpr int string_logons_held_off = 95;
+constexpr int string_account_sessions = 96;
+constexpr int string_cross_site = 97;
 
 // Text from a request as a log line may show it.
 std::string shown(std::string_view text, std::size_t max)
@@ -68,6 +76,7 @@ public:
 private:
     void read_fields();
     void choose_language();
+    bool cross_site_refused();
     void find_session();
 
     Next without_session();
@@ -76,6 +85,10 @@ private:
     void rescue_draft();
     Next logon();
     void status_check(accounts::LogonResult result);
+    accounts::ThrottleSettings throttle_settings() const;
+    std::string failure_name() const;
+    void held_off(std::time_t wait);
+    void count_outcome(accounts::LogonResult result, const accounts::ThrottleSettings& settings);
 
     bool with_session();
     void logout();
@@ -95,7 +108,12 @@ private:
     bool present(std::string_view name) const { return m_fields.present(name); }
     std::string_view cookies() const { return m_request.variable("HTTP_COOKIE"); }
     std::string remote_address() const { return std::string(m_request.variable("REMOTE_ADDR")); }
-    std::string logged_query() const { return shown(m_request.variable("QUERY_STRING"), max_logged_query); }
+    // A logon by GET carries the password in the query: secret fields are
+    // masked before anything of it reaches the log.
+    std::string logged_query() const
+    {
+        return shown(text::mask_secret_fields(m_request.variable("QUERY_STRING")), max_logged_query);
+    }
     templates::PageRequest page_request(int view);
 
     const Dispatcher& m_dispatcher;
@@ -113,6 +131,11 @@ void Flow::run()
     read_fields();
     choose_language();
     m_request.set_view(view_number(m_fields.value("View")));
+    if (cross_site_refused()) {
+        page_output();
+        m_request.close_streams();
+        return;
+    }
     find_session();
 
     Next next = m_request.session() ? Next::session : without_session();
@@ -156,6 +179,27 @@ void Flow::choose_language()
     if (!field.empty() && !m_request.set_language(field))
         m_log.line(log::Level::routine, "Lang field \"%s\" is not a language code",
                    shown(field, max_logged_field).c_str());
+}
+
+bool Flow::cross_site_refused()
+{
+    // Forms change state; a logon changes whose mail the browser shows.
+    bool post = text::iequals(m_request.variable("REQUEST_METHOD"), "POST");
+    if (!post && !present("User") && !present("Password"))
+        return false;
+    RequestOrigin origin{m_request.variable("HTTP_HOST"), m_request.variable("HTTP_ORIGIN"),
+                         m_request.variable("HTTP_REFERER"), m_request.variable("HTTP_SEC_FETCH_SITE")};
+    if (!from_another_site(origin))
+        return false;
+    m_log.line(log::Level::notable,
+               "Request from another site refused: Origin \"%s\", Referer \"%s\", Host \"%s\", from %s",
+               shown(text::mask_request_line(origin.origin), max_logged_url).c_str(),
+               shown(text::mask_request_line(origin.referer), max_logged_url).c_str(),
+               shown(origin.host, max_logged_url).c_str(), shown(remote_address(), max_logged_address).c_str());
+    status(string_cross_site);
+    m_fields.remove("View");
+    m_request.set_view(view_logon);
+    return true;
 }
 
 void Flow::find_session()
@@ -210,8 +254,22 @@ Next Flow::without_session()
         return Next::page;
     }
 
+    // Only a logon with a user name can be a guess; one without is refused
+    // without a look at any account.
+    bool attempt = !m_fields.missing_or_empty("User");
+    accounts::ThrottleSettings throttle = throttle_settings();
+    if (attempt) {
+        std::time_t wait =
+            m_dispatcher.throttle().wait(remote_address(), accounts::cut_user_name(m_fields.value("User")), throttle);
+        if (wait > 0) {
+            held_off(wait);
+            return m_request.view() == view_status_check ? Next::done : Next::page;
+        }
+    }
     auto context = m_request.engine().accounts(&m_log);
     auto result = accounts::check_logon(context, m_fields.value("User"), m_fields.value("Password"));
+    if (attempt)
+        count_outcome(result, throttle);
     if (m_request.view() == view_status_check) {
         status_check(result);
         return Next::done;
@@ -231,6 +289,66 @@ Next Flow::without_session()
     }
     m_request.set_view(view_logon);
     return Next::page;
+}
+
+accounts::ThrottleSettings Flow::throttle_settings() const
+{
+    const ini::Profile& ini = m_request.settings();
+    accounts::ThrottleSettings s;
+    s.account_failures = lifecycle::number_setting(ini, "LogonThrottle", "AccountFailures");
+    s.address_failures = lifecycle::number_setting(ini, "LogonThrottle", "AddressFailures");
+    s.first_delay = lifecycle::number_setting(ini, "LogonThrottle", "FirstDelay");
+    s.max_delay = lifecycle::number_setting(ini, "LogonThrottle", "MaxDelay");
+    s.forget_minutes = lifecycle::number_setting(ini, "LogonThrottle", "ForgetTime");
+    return s.bounded();
+}
+
+std::string Flow::failure_name() const
+{
+    // As the web servers write it: a quote in the name would make the line
+    // harder to read, though never to match (the address comes last).
+    std::string name = log::logged_name(m_fields.value("User"));
+    std::replace(name.begin(), name.end(), '"', '\'');
+    return name;
+}
+
+void Flow::held_off(std::time_t wait)
+{
+    // A failure like any other for whoever watches the log; the password
+    // was not looked at, so even the right one gets no further.
+    m_log.line(log::Level::notable, log::texts::authentication_failure, failure_name().c_str(),
+               shown(remote_address(), max_logged_address).c_str());
+    m_request.add_header_line("Retry-After: " + std::to_string(wait) + "\r\n");
+    if (m_request.view() == view_status_check) {
+        m_request.write_header(plain_text_header);
+        m_request.output().write("Invalid Login\n");
+        m_request.close_streams();
+        return;
+    }
+    std::string text = m_request.language_string(string_logons_held_off);
+    m_request.set_status_message(
+        format_language_string(string_logons_held_off, text, {static_cast<std::int64_t>(wait)}, m_log));
+    m_request.set_view(view_logon);
+}
+
+void Flow::count_outcome(accounts::LogonResult result, const accounts::ThrottleSettings& settings)
+{
+    std::string remote = remote_address();
+    std::string account = accounts::cut_user_name(m_fields.value("User"));
+    accounts::LogonThrottle& throttle = m_dispatcher.throttle();
+    if (result == accounts::LogonResult::accepted) {
+        throttle.succeeded(remote, account);
+        return;
+    }
+    // An inactive account or an unreachable directory says nothing about
+    // the password.
+    if (result != accounts::LogonResult::refused)
+        return;
+    std::string where = shown(remote, max_logged_address);
+    m_log.line(log::Level::notable, log::texts::authentication_failure, failure_name().c_str(), where.c_str());
+    if (std::time_t wait = throttle.failed(remote, account, settings); wait > 0)
+        m_log.line(log::Level::notable, "Logons from %s held off for %lld s after repeated failures", where.c_str(),
+                   static_cast<long long>(wait));
 }
 
 void Flow::account_creation_gate()
@@ -303,9 +421,15 @@ Next Flow::logon()
         }
         m_log.line(log::Level::detail, log::texts::old_session_killed, name.c_str());
     }
-    if (!m_request.start_browser_session(user)) {
-        status(string_too_many_sessions);
-        m_log.line(log::Level::error, log::texts::too_many_sessions, name.c_str());
+    sessions::Refusal refusal = sessions::Refusal::none;
+    if (!m_request.start_browser_session(user, &refusal)) {
+        if (refusal == sessions::Refusal::account_full) {
+            status(string_account_sessions);
+            m_log.line(log::Level::error, log::texts::too_many_account_sessions, name.c_str());
+        } else {
+            status(string_too_many_sessions);
+            m_log.line(log::Level::error, log::texts::too_many_sessions, name.c_str());
+        }
         m_request.set_view(view_logon);
         return Next::page;
     }
@@ -333,21 +457,27 @@ void Flow::status_check(accounts::LogonResult result)
     std::string where = shown(remote, max_logged_address);
 
     if (present("Login")) {
-        // An ordinary session (without a key) for the client to use.
-        sessions::SessionHold hold = m_sessions.create(user, remote, m_log);
-        if (!hold) {
-            m_log.line(log::Level::error, log::texts::no_status_check_session, name.c_str());
-        } else {
+        // A session (without a key) for the client to use. A client that
+        // logs on again gets the session it already has, so that polling
+        // with Login does not pile up sessions of the account.
+        if (sessions::SessionHold reused = m_sessions.find_by_user(user, sessions::SessionUse::client_program)) {
+            m_sessions.touch(*reused);
+            out.write("Active Session: " + reused->id() + "\n");
+            reused.release(&m_log);
+        } else if (sessions::SessionHold hold =
+                       m_sessions.create(user, remote, m_log, sessions::SessionUse::client_program)) {
             m_log.set_session(hold->id());
             m_log.line(log::Level::notable, log::texts::status_check_created_session, name.c_str(), where.c_str());
             out.write("Active Session: " + hold->id() + "\n");
             hold.release(&m_log);
+        } else {
+            m_log.line(log::Level::error, log::texts::no_status_check_session, name.c_str());
         }
     } else if (sessions::SessionHold existing = m_sessions.find_by_user(user)) {
         out.write("Active Session: " + existing->id() + "\n");
         existing.release(&m_log);
-    } else if (sessions::SessionHold hold = m_sessions.create(user, remote, m_log)) {
-        hold->set_status_check(true);
+    } else if (sessions::SessionHold hold =
+                   m_sessions.create(user, remote, m_log, sessions::SessionUse::status_check)) {
         m_request.adopt(std::move(hold));
         m_request.lock_request();
         sessions::Session& session = *m_request.session();

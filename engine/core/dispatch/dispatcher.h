@@ -22,12 +22,20 @@
 // (session_keys.h); without it the request is answered as for an expired
 // session and the session stays as it is. StatusCheck sessions have none.
 //
+// Failed logons (in the browser and by StatusCheck) are throttled per
+// client address and per address and account (logon_throttle.h): a logon
+// that comes while its address is held off is answered at once with the
+// wait and a Retry-After line, its password unchecked. Each failure is
+// logged once in the form log::texts::authentication_failure, which
+// fail2ban matches (packaging/fail2ban).
+//
 // What it does not do itself: the steps of the feature modules
 // (request_steps.h), among them the page tags beyond the frame.
 #pragma once
 
 #include <memory>
 
+#include "engine/core/accounts/logon_throttle.h"
 #include "engine/core/dispatch/request_steps.h"
 #include "engine/core/dispatch/session_keys.h"
 #include "engine/core/lifecycle/request.h"
@@ -42,10 +50,13 @@ public:
 
     const RequestSteps& steps() const { return m_steps; }
     const SessionKeys& keys() const { return m_keys; }
+    accounts::LogonThrottle& throttle() const { return m_throttle; }
 
 private:
     const RequestSteps m_steps;
     SessionKeys m_keys;
+    // Failed logons of this engine's life; shared by every request thread.
+    mutable accounts::LogonThrottle m_throttle;
 };
 
 }  // namespace corvane::dispatch

@@ -103,9 +103,10 @@ void RequestContext::adopt(sessions::SessionHold hold)
     m_hold = std::move(hold);
 }
 
-bool RequestContext::start_browser_session(std::string_view user)
+bool RequestContext::start_browser_session(std::string_view user, sessions::Refusal* refusal)
 {
-    sessions::SessionHold hold = m_engine.sessions().create(user, variable("REMOTE_ADDR"), m_log);
+    sessions::SessionHold hold =
+        m_engine.sessions().create(user, variable("REMOTE_ADDR"), m_log, sessions::SessionUse::browser, refusal);
     if (!hold)
         return false;
     std::string id = hold->id();

@@ -90,9 +90,9 @@ public:
     // A logon in a browser (also the one that follows account creation):
     // creates a session for user from REMOTE_ADDR, gives it its key, queues
     // the User, Lang and key cookies and makes it the request's session,
-    // with the log prefix set. False when the table is full or the account
-    // cannot be loaded; then nothing is queued.
-    bool start_browser_session(std::string_view user);
+    // with the log prefix set. False when no session can be made (the
+    // reason in refusal); then nothing is queued.
+    bool start_browser_session(std::string_view user, sessions::Refusal* refusal = nullptr);
     std::string_view user_name() const override;
     // The session's request lock: taken once, left before the hold goes.
     void lock_request();

@@ -55,6 +55,14 @@ constexpr std::array settings_table{
     number_key("Session", "MaximumPerUser", 10),
     number_key("Session", "ExpireTime", 20),
     number_key("Session", "ComposeExpireTime", 120),
+    // Failed logons: free failures per address and account and per address,
+    // then waits from FirstDelay doubling up to MaxDelay seconds; counts
+    // are forgotten ForgetTime minutes after the last failure.
+    number_key("LogonThrottle", "AccountFailures", 5),
+    number_key("LogonThrottle", "AddressFailures", 20),
+    number_key("LogonThrottle", "FirstDelay", 1),
+    number_key("LogonThrottle", "MaxDelay", 60),
+    number_key("LogonThrottle", "ForgetTime", 15),
     text_key("AccountCreation", "DefDomain", ""),
     yes_no_key("AccountCreation", "Enable", true),
     password_key("AccountCreation", "Password"),

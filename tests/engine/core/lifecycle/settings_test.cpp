@@ -66,7 +66,7 @@ TEST_F(SettingsTest, AMissingFileReceivesEveryKeyWithItsDefaultInTableOrder)
         if (at != std::string::npos)
             last = at;
     }
-    EXPECT_EQ(known_settings().size(), 67u);
+    EXPECT_EQ(known_settings().size(), 72u);
     EXPECT_EQ(file.text("SmtpClient", "Host", ""), "localhost");
     EXPECT_EQ(file.text("Directories", "TempDir", ""), "/opt/corvane/Temp");
     EXPECT_FALSE(file.has_key("Other", "RandSeed"));
