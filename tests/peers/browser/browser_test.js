@@ -206,6 +206,27 @@ if (engineLibrary) {
     check(!/^Password=-/m.test(fs.readFileSync(path.join(root, 'Users', 'demo', 'User.ini'), 'utf8')),
       'the demo password was not scrambled');
   });
+
+  // Another site (localhost is not 127.0.0.1 to a browser) posts the demo
+  // account's logon to the engine: the browser must not come back signed in.
+  test('the engine: a logon posted by another site is refused', async ({ page, base, userBase, root }) => {
+    const evil = `${base.replace('127.0.0.1', 'localhost')}/evil.html`;
+    fs.writeFileSync(path.join(root, 'HTML', 'evil.html'),
+      '<!DOCTYPE html><html><head><meta charset="utf-8"><title>Win a prize</title></head><body>' +
+      `<form id="f" method="post" action="${userBase}/Corvane">` +
+      '<input type="hidden" name="User" value="demo"><input type="hidden" name="Password" value="demo">' +
+      '</form><script>document.getElementById("f").submit();</script></body></html>\n');
+    const logPath = path.join(root, 'Logs', 'Corvane.log');
+    const before = fs.existsSync(logPath) ? fs.statSync(logPath).size : 0;
+    await Promise.all([page.waitForURL(`${userBase}/**`), page.goto(evil)]);
+    await page.waitForSelector('#cv-password');
+    check((await page.textContent('body')).includes('This request came from another web site and was refused.'),
+      'the refusal is not shown');
+    check(!(await page.context().cookies()).some((c) => c.name.startsWith('CorvaneKey_')), 'signed in after all');
+    const log = fs.readFileSync(logPath, 'utf8').slice(before);
+    check(log.includes('Request from another site refused: Origin "http://localhost:'), 'the engine log does not say why');
+    check(!log.includes('Session created for demo'), 'a session was made');
+  });
 } else {
   console.log('skip  the engine cases: no engine library given');
 }
