@@ -54,8 +54,13 @@ std::string_view url_host(std::string_view url)
 
 bool from_another_site(const RequestOrigin& request)
 {
-    if (text::iequals(text::trim(request.fetch_site), "cross-site"))
+    std::string_view site = text::trim(request.fetch_site);
+    if (text::iequals(site, "cross-site"))
         return true;
+    // The browser's own word, which no page can change: behind a proxy
+    // that rewrites Host, Origin and Host differ on every form of ours.
+    if (text::iequals(site, "same-origin") || text::iequals(site, "none"))
+        return false;
     std::string_view host = authority_host(request.host);
     if (host.empty())
         return false;

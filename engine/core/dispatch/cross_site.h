@@ -7,8 +7,11 @@
 // refuses such a request when it is a POST or carries a logon.
 //
 // A request comes from another site when the browser says so
-// (Sec-Fetch-Site: cross-site), or when its Origin, or failing an Origin
-// its Referer, names another host than its Host header. Host names are
+// (Sec-Fetch-Site: cross-site); it does not when the browser says it comes
+// from our own pages or from the user (same-origin, none), whatever Host a
+// proxy in front passed on. Otherwise (no such header, or same-site: a
+// neighbouring host may be a stranger's) it does when its Origin, or
+// failing an Origin its Referer, names another host than its Host header. Host names are
 // compared without regard to case and without their ports (every port of
 // a host belongs to the same site as far as cookies go, and a proxy in
 // front may change the port). "Origin: null", a missing header, or a value
