@@ -1,16 +1,12 @@
 #include "common/codec/password_codec.h"
 
-#include <fcntl.h>
 #include <openssl/evp.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <memory>
 
 #include "common/platform/files.h"
 #include "common/platform/random.h"
-#include "common/platform/unique_fd.h"
 #include "common/text/base64.h"
 
 namespace corvane::codec {
@@ -37,26 +33,22 @@ const unsigned char* bytes(std::string_view s)
 }
 
 // Creates the key file without ever exposing a partial key: the key is
-// written to a private temporary file and linked into place, and link()
+// written to a file without a name and linked into place, and the link
 // fails if another process got there first, in which case theirs is used.
 Result<void> create_key_file(const std::string& path)
 {
-    std::string temp = path + ".XXXXXX";
-    fs::UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (!fd)
-        return os_error("create", temp);
+    auto file = fs::UnpublishedFile::create(fs::directory_of(path), fs::file_name_of(path), 0600);
+    if (!file)
+        return file.error();
     unsigned char key[key_size];
     fs::random_bytes(key, sizeof key);
-    bool ok = ::fchmod(fd.get(), 0600) == 0 && ::write(fd.get(), key, sizeof key) == static_cast<ssize_t>(sizeof key) &&
-              ::fsync(fd.get()) == 0;
-    int saved = errno;
-    if (ok && ::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
-        saved = errno;
-        ok = false;
-    }
-    ::unlink(temp.c_str());
-    if (!ok)
-        return os_error_code(saved, "write key file", path);
+    if (auto written = fs::write_all(file->fd(), {reinterpret_cast<const char*>(key), sizeof key}); !written)
+        return written;
+    if (auto flushed = fs::flush_to_disk(file->fd()); !flushed)
+        return flushed;
+    auto published = file->publish(path, fs::Replace::no);
+    if (!published && published.error().code != EEXIST)
+        return published;
     return {};
 }
 

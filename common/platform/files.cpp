@@ -134,6 +134,13 @@ Result<void> write_all(int fd, std::string_view data)
     return {};
 }
 
+Result<void> flush_to_disk(int fd)
+{
+    if (::fdatasync(fd) != 0)
+        return os_error("fdatasync");
+    return {};
+}
+
 Result<UniqueFd> create_unnamed_file(const std::string& dir, std::string_view prefix)
 {
     std::string pattern = join_path(dir, std::string(prefix) + "XXXXXX");

@@ -117,6 +117,8 @@ Result<std::string> read_fd(int fd, std::size_t max_bytes);
 // Writes all of data to a blocking descriptor, resuming after short writes
 // and interrupted calls.
 Result<void> write_all(int fd, std::string_view data);
+// Waits until the file's data has reached the disk (fdatasync).
+Result<void> flush_to_disk(int fd);
 
 enum class Durability {
     none,   // rename only: safe against a crash of this process
