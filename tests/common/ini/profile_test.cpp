@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 
 #include "common/platform/files.h"
@@ -151,10 +152,12 @@ TEST(IniProfile, ConcurrentWritersLoseNothingAndReadersNeverSeeHalfAFile)
         if (pid == 0) {
             corvane::ini::clear_cache();
             Profile ini(path);
-            bool ok = true;
+            std::atomic<bool> ok = true;
             auto run = [&](const std::string& key) {
-                for (int i = 1; i <= writes / 2; ++i)
-                    ok = ini.write_number("Counters", key, i) && ok;
+                for (int i = 1; i <= writes / 2; ++i) {
+                    if (!ini.write_number("Counters", key, i))
+                        ok = false;
+                }
             };
             std::thread second([&] { run(std::string(name) + "b"); });
             run(std::string(name) + "a");
