@@ -16,30 +16,12 @@
 #include "tests/engine/features/compose/generated_mail.h"
 #include "tests/peers/smtp/smtp_peer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/text_log.h"
 
 namespace corvane::compose {
 namespace {
 
-class QuietLog final : public log::Logger {
-public:
-    void write_raw(std::string_view bytes) override { text.append(bytes); }
-    void flush() override {}
-    int threshold() const override { return 2; }
-    std::string text;
-
-protected:
-    void write_message(std::string_view message) override
-    {
-        text.append(message);
-        text += '\n';
-    }
-};
-
-std::string read(const std::string& path)
-{
-    auto text = platform::read_file(path);
-    return text ? *text : std::string("<missing>");
-}
+using testing_support::read_or_missing;
 
 class SentMailTest : public ::testing::Test {
 protected:
@@ -68,7 +50,7 @@ protected:
     mime_types::MimeTypeTable types;
     BuildOptions options;
     transport::SmtpSettings smtp;
-    QuietLog log;
+    testing_support::TextLog log{2};
 };
 
 std::string envelope_list(const std::vector<testing::Address>& list)
@@ -102,7 +84,7 @@ TEST_F(SentMailTest, AThousandGeneratedMessagesArriveAsWritten)
         const SendOutcome sent = send_message(smtp, c.fields, *built, log);
         ASSERT_TRUE(sent.sent) << i << ": " << sent.reply << "\n" << log.text;
 
-        const std::string envelope = read(received(i + 1, "json"));
+        const std::string envelope = read_or_missing(received(i + 1, "json"));
         std::vector<testing::Address> all = c.to;
         all.insert(all.end(), c.cc.begin(), c.cc.end());
         all.insert(all.end(), bcc.begin(), bcc.end());
@@ -114,7 +96,7 @@ TEST_F(SentMailTest, AThousandGeneratedMessagesArriveAsWritten)
         testing::write_expectation(c, out, i);
     }
     // Each accepted once: nothing beyond the last one.
-    EXPECT_EQ(read(received(count + 1, "json")), "<missing>");
+    EXPECT_EQ(read_or_missing(received(count + 1, "json")), "<missing>");
 
     const auto report = testing::python_reading(MAIL_REFERENCE_SCRIPT, out, count);
     ASSERT_EQ(report.size(), count);
@@ -195,12 +177,12 @@ TEST_F(SentMailTest, LineBreaksInFieldsNeverMakeAHeaderOrACommand)
                 // refused as an address, but the dialogue was never broken.
                 EXPECT_EQ(c.place, Place::after_address) << what << ": " << sent.reply;
                 EXPECT_EQ(sent.reply.substr(0, 1), "5") << what << ": " << sent.reply;
-                EXPECT_EQ(read(received(arrived + 1, "json")), "<missing>") << what;
+                EXPECT_EQ(read_or_missing(received(arrived + 1, "json")), "<missing>") << what;
                 continue;
             }
             ++arrived;
-            const std::string eml = read(received(arrived, "eml"));
-            const std::string envelope = read(received(arrived, "json"));
+            const std::string eml = read_or_missing(received(arrived, "eml"));
+            const std::string envelope = read_or_missing(received(arrived, "json"));
             for (const char* control : {"\\r", "\\n", "\\u0000", "QUIT"})
                 EXPECT_EQ(envelope.find(control), std::string::npos) << what << envelope;
             for (const std::string& name : header_names(eml)) {

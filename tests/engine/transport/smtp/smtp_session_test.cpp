@@ -9,31 +9,12 @@
 #include "tests/engine/transport/smtp/fake_relay.h"
 #include "tests/peers/smtp/smtp_peer.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/text_log.h"
 
 namespace corvane::transport {
 namespace {
 
-class CaptureLog final : public log::Logger {
-public:
-    void write_raw(std::string_view bytes) override { text.append(bytes); }
-    void flush() override {}
-    int threshold() const override { return 1; }
-    bool has(std::string_view needle) const { return text.find(needle) != std::string::npos; }
-    std::string text;
-
-protected:
-    void write_message(std::string_view message) override
-    {
-        text.append(message);
-        text += '\n';
-    }
-};
-
-std::string read(const std::string& path)
-{
-    auto text = platform::read_file(path);
-    return text ? *text : std::string("<missing>");
-}
+using testing_support::read_or_missing;
 
 class SmtpSessionTest : public ::testing::Test {
 protected:
@@ -53,7 +34,7 @@ protected:
     }
 
     testing::TempDir tmp;
-    CaptureLog log;
+    testing_support::TextLog log;
     int m_files = 0;
 };
 
@@ -108,8 +89,9 @@ TEST_F(SmtpSessionTest, DeliversToARealServer)
         }
         ASSERT_EQ(peer.messages().size(), ++stored) << c.what;
         const std::string eml = peer.messages().back();
-        EXPECT_EQ(read(eml), ".first\r\nSubject: dots\r\n\r\n..two\r\n.\r\nmiddle\r\nline\r\nlast\r\n") << c.what;
-        const std::string envelope = read(eml.substr(0, eml.size() - 4) + ".json");
+        EXPECT_EQ(read_or_missing(eml), ".first\r\nSubject: dots\r\n\r\n..two\r\n.\r\nmiddle\r\nline\r\nlast\r\n")
+            << c.what;
+        const std::string envelope = read_or_missing(eml.substr(0, eml.size() - 4) + ".json");
         std::string want_rcpts = "\"rcpt_tos\": [";
         for (std::size_t i = 0; i < c.rcpts.size(); ++i)
             want_rcpts += (i ? ", \"" : "\"") + c.rcpts[i] + "\"";
@@ -182,7 +164,7 @@ TEST_F(SmtpSessionTest, TlsAndLogin)
         EXPECT_FALSE(log.has("s3cret")) << c.what << ": the password reached the log";
         if (ok) {
             const std::string eml = c.peer->messages().back();
-            const std::string envelope = read(eml.substr(0, eml.size() - 4) + ".json");
+            const std::string envelope = read_or_missing(eml.substr(0, eml.size() - 4) + ".json");
             EXPECT_NE(envelope.find("\"tls\": true"), std::string::npos) << envelope;
             EXPECT_NE(envelope.find("\"login\": \"jo\""), std::string::npos) << envelope;
         }
