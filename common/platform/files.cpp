@@ -275,7 +275,8 @@ std::optional<FileIdentity> identity_of(int fd)
 
 // ---- directories -----------------------------------------------------------
 
-Result<std::vector<DirEntry>> list_directory(const std::string& path, ListOrder order)
+Result<void> visit_directory(const std::string& path,
+                             const std::function<void(std::string_view name, bool is_directory)>& visit)
 {
     int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -285,7 +286,6 @@ Result<std::vector<DirEntry>> list_directory(const std::string& path, ListOrder 
         ::close(fd);
         return os_error("opendir", path);
     }
-    std::vector<DirEntry> entries;
     while (dirent* de = ::readdir(dir)) {
         if (is_self_or_parent(de->d_name))
             continue;
@@ -295,9 +295,20 @@ Result<std::vector<DirEntry>> list_directory(const std::string& path, ListOrder 
             if (::fstatat(fd, de->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
                 is_dir = S_ISDIR(st.st_mode);
         }
-        entries.push_back(DirEntry{de->d_name, is_dir});
+        visit(de->d_name, is_dir);
     }
     ::closedir(dir);
+    return {};
+}
+
+Result<std::vector<DirEntry>> list_directory(const std::string& path, ListOrder order)
+{
+    std::vector<DirEntry> entries;
+    auto visited = visit_directory(path, [&](std::string_view name, bool is_dir) {
+        entries.push_back(DirEntry{std::string(name), is_dir});
+    });
+    if (!visited)
+        return visited.error();
     if (order == ListOrder::by_name)
         std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
     return entries;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,6 +72,10 @@ enum class ListOrder {
 // neither files we own nor directories, so callers see them as plain entries
 // (is_directory false).
 Result<std::vector<DirEntry>> list_directory(const std::string& path, ListOrder order = ListOrder::by_name);
+// The same entries, handed one by one to visit in the file system's order,
+// without a list: for directories of many thousands of files.
+Result<void> visit_directory(const std::string& path,
+                             const std::function<void(std::string_view name, bool is_directory)>& visit);
 
 // Modes: what this system creates holds mail, settings or passwords, so
 // files are made 0600 and directories 0700 unless a caller asks for more.
