@@ -89,6 +89,33 @@ std::uint32_t counter_from(std::string_view text)
     return static_cast<std::uint32_t>(n);
 }
 
+IndexText IndexParser::stored(std::string_view value, std::size_t max_bytes)
+{
+    std::string_view cut = text::cut(value, max_bytes);
+    if (!text::has_controls(cut))
+        return IndexText::in_arena(m_arena, cut);
+    return IndexText::in_arena(m_arena, text::without_controls(cut));
+}
+
+IndexText IndexParser::repeated(std::vector<IndexText>& seen, std::string_view value, std::size_t max_bytes)
+{
+    // A user has a few folders and mailboxes; a hostile file may name a new
+    // one on every line, and then only the latest few are looked at.
+    constexpr std::size_t kept = 16;
+    std::string_view cut = text::cut(value, max_bytes);
+    if (cut.empty())
+        return {};
+    for (const IndexText& name : seen) {
+        if (name.view() == cut)
+            return name.share();
+    }
+    IndexText made = stored(cut, max_bytes);
+    if (seen.size() == kept)
+        seen.erase(seen.begin());
+    seen.push_back(made.share());
+    return made;
+}
+
 void IndexParser::line(std::string_view text)
 {
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
@@ -118,21 +145,14 @@ void IndexParser::line(std::string_view text)
 
     auto entry = std::make_unique<MessageEntry>();
     bool earlier = false;
-    // Header values are kept as a save would write them (limits, no control
-    // characters), each made once.
-    auto header_values = [&] {
-        entry->server_id = index_value(fields[0], max_index_server_id);
-        entry->mailbox = index_value(fields[1], max_index_mailbox);
-        entry->to = index_value(fields[2], max_index_address);
-        entry->from = index_value(fields[3], max_index_from);
-        entry->subject = index_value(fields[4], max_index_subject);
-    };
+    std::string_view file_name;
+    std::string_view folder;
     if (separators == 11) {
         entry->date = unsigned_of(fields[5]);
         entry->size = unsigned_of(fields[6]);
         entry->number = unsigned_of(fields[7]);
-        entry->file_name = fields[8];
-        entry->folder = fields[9];
+        file_name = fields[8];
+        folder = fields[9];
         entry->flags = unsigned_of(fields[10]);
     } else if (separators == 16 || separators == 17) {
         earlier = true;
@@ -141,8 +161,8 @@ void IndexParser::line(std::string_view text)
         if (fields[9] == "Y")
             entry->flags |= flags::multipart;
         entry->number = unsigned_of(fields[10]);
-        entry->file_name = fields[11];
-        entry->folder = fields[12];
+        file_name = fields[11];
+        folder = fields[12];
         if (fields[13] == "Y")
             entry->flags |= flags::downloaded;
         if (fields[14] == "Y")
@@ -154,9 +174,18 @@ void IndexParser::line(std::string_view text)
     }
     // The file name and the folder become a path: a record that would lead
     // outside its folder (or the user directory) is not ours.
-    if (!usable_file_name(entry->file_name) || !usable_folder(entry->folder))
+    if (!usable_file_name(file_name) || !usable_folder(folder))
         return;
-    header_values();
+    entry->file_name = IndexText::in_arena(m_arena, file_name);
+    // A folder name is never cut: a shorter one would be another folder.
+    entry->folder = repeated(m_folders, folder, max_index_line);
+    // Header values are kept as a save would write them (limits, no control
+    // characters).
+    entry->server_id = stored(fields[0], max_index_server_id);
+    entry->mailbox = repeated(m_mailboxes, fields[1], max_index_mailbox);
+    entry->to = stored(fields[2], max_index_address);
+    entry->from = stored(fields[3], max_index_from);
+    entry->subject = stored(fields[4], max_index_subject);
     if (earlier)
         m_earlier.push_back(entry.get());
     m_entries.push_back(std::move(entry));

@@ -44,11 +44,22 @@ public:
 
     std::uint32_t counter() const { return m_counter; }
     std::vector<std::unique_ptr<MessageEntry>>& entries() { return m_entries; }
+    // Where the texts of the entries are: whoever takes the entries takes
+    // this too, and keeps it as long as them.
+    TextArena& arena() { return m_arena; }
     // Entries of the earlier format, whose urgent flag must be re-read from
     // their message file.
     const std::vector<MessageEntry*>& earlier_format() const { return m_earlier; }
 
 private:
+    IndexText stored(std::string_view value, std::size_t max_bytes);
+    // Folder and mailbox names repeat from entry to entry: a name seen
+    // lately is shared rather than stored again.
+    IndexText repeated(std::vector<IndexText>& seen, std::string_view value, std::size_t max_bytes);
+
+    TextArena m_arena;
+    std::vector<IndexText> m_folders;
+    std::vector<IndexText> m_mailboxes;
     bool m_have_counter = false;
     std::uint32_t m_counter = 1;
     std::vector<std::unique_ptr<MessageEntry>> m_entries;

@@ -7,10 +7,13 @@
 // MIME part of the stored file lies; they never hold body bytes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "engine/store/message_index/index_text.h"
 
 namespace corvane::store {
 
@@ -85,23 +88,28 @@ private:
     std::unique_ptr<PartList> m_parts;
 };
 
-// The numbers come first and together: no padding between them, and the
-// entry stays within the smallest allocation that holds it.
+// The numbers come first and together: no padding between them. Each text
+// is one pointer (index_text.h), which keeps an entry at 80 bytes.
 struct MessageEntry {
     std::uint32_t number = 0;  // 1..999999, the digits of the file name
     std::uint32_t date = 0;    // seconds since 1970 UTC, 0 when unknown
     std::uint32_t size = 0;    // as the POP3 server reported it, or the stored size
     std::uint32_t flags = 0;
-    std::string server_id;  // POP3 unique-id, empty for local messages
-    std::string mailbox;    // `Mailbox` name of the mailbox record it came from
-    std::string to;         // decoded header values (UTF-8)
-    std::string from;
-    std::string subject;
-    std::string folder;     // empty: deleted here, waiting for deletion on the server
-    std::string file_name;  // "CV%06d" of the number, without extension
+    IndexText server_id;  // POP3 unique-id, empty for local messages
+    IndexText mailbox;    // `Mailbox` name of the mailbox record it came from
+    IndexText to;         // decoded header values (UTF-8)
+    IndexText from;
+    IndexText subject;
+    IndexText folder;     // empty: deleted here, waiting for deletion on the server
+    IndexText file_name;  // "CV%06d" of the number, without extension
     PartCache parts;
 
     bool has(std::uint32_t bits) const { return (flags & bits) != 0; }
+
+    // Entries made with new come from a pool of whole pages rather than
+    // from the heap (entry_pool.cpp): an index makes many thousands at once.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* at, std::size_t size) noexcept;
 };
 
 }  // namespace corvane::store

@@ -13,6 +13,9 @@
 
 namespace corvane::store {
 
+// Many thousands of these are loaded at once for every session.
+static_assert(sizeof(MessageEntry) <= 80);
+
 namespace {
 
 bool usable_file_name(std::string_view name)
@@ -27,17 +30,24 @@ void MessageIndex::open(std::string user_dir)
     m_user_dir = std::move(user_dir);
     m_counter = 1;
     m_entries.clear();
+    m_arena.clear();
     m_dirty = false;
     m_highest_number = 0;
     m_unindexed.clear();
 
-    if (auto reader = mime::LineReader::open(platform::path_nocase(m_user_dir, index_file_name))) {
+    const std::string index_path = platform::path_nocase(m_user_dir, index_file_name);
+    if (auto reader = mime::LineReader::open(index_path)) {
         IndexParser parser;
+        // The texts of a record take about the bytes it has in the file.
+        parser.arena().reserve(
+            static_cast<std::size_t>(std::min<std::uint64_t>(platform::file_size(index_path), 1u << 30)));
         std::string line;
         while (reader->next(line, max_index_line + 1))
             parser.line(line);
+        parser.arena().trim();
         m_counter = parser.counter();
         m_entries = std::move(parser.entries());
+        m_arena = std::move(parser.arena());
         // Records of the earlier format are written anew in the current one.
         for (MessageEntry* entry : parser.earlier_format()) {
             std::string path = message_path(*entry);
@@ -180,8 +190,7 @@ std::string MessageIndex::file_path(const MessageEntry& entry, std::string_view 
 {
     if (entry.folder.empty() || !is_safe_folder_name(entry.folder) || !usable_file_name(entry.file_name))
         return {};
-    std::string name = entry.file_name;
-    name += extension;
+    std::string name = entry.file_name + extension;
     return platform::join_path(resolve ? folder_path(entry.folder) : platform::join_path(m_user_dir, entry.folder),
                                name);
 }

@@ -140,6 +140,9 @@ private:
 
     std::string m_user_dir;
     std::uint32_t m_counter = 1;
+    // The texts of the loaded entries; declared before them, so that it
+    // outlives them.
+    TextArena m_arena;
     Entries m_entries;
     bool m_dirty = false;
     // The highest number loaded or handed out by next_number(), where every

@@ -143,30 +143,30 @@ private:
     void list_folder(FolderFiles& folder)
     {
         std::string dir = platform::join_path(m_index.user_dir(), folder.name);
-        auto listing = platform::list_directory(dir, platform::ListOrder::as_stored);
-        if (!listing)
-            return;
-        folder.listed = true;
-        for (const platform::DirEntry& entry : *listing) {
-            const std::string& name = entry.name;
-            if (entry.is_directory || name.empty())
-                continue;
+        // Visited rather than listed: a folder may hold many thousands of
+        // files, and only their numbers are kept.
+        auto visited = platform::visit_directory(dir, [&](std::string_view name, bool is_directory) {
+            if (is_directory || name.empty())
+                return;
             if (name.front() == '.') {
                 if (is_interrupted_write(name))
                     (void)platform::remove_file(platform::join_path(dir, name));
             } else if (name.size() > 4 && ends_with(name, ".msg")) {
-                folder.add(std::string_view(name).substr(0, name.size() - 4), true);
+                folder.add(name.substr(0, name.size() - 4), true);
             } else if (name.size() > 4 && ends_with(name, ".att")) {
-                folder.add(std::string_view(name).substr(0, name.size() - 4), false);
+                folder.add(name.substr(0, name.size() - 4), false);
             }
-        }
+        });
+        if (!visited)
+            return;
+        folder.listed = true;
         folder.sort();
     }
 
     // The folder on disk an entry's folder name means, as message_path()
     // would find it: the exact spelling, else the first other spelling in
     // byte order. -1 when there is none.
-    int folder_of(const std::string& name)
+    int folder_of(std::string_view name)
     {
         // A user has a few folders: comparing with each is cheaper than
         // hashing the name of every entry.
@@ -182,7 +182,7 @@ private:
             if (text::iequals(m_folders[i].name, name))
                 found = static_cast<int>(i);
         }
-        m_resolved.emplace(name, found);
+        m_resolved.emplace(std::string(name), found);
         return found;
     }
 
@@ -219,7 +219,7 @@ private:
     };
 
     // An unclaimed file of that name, claimed now; nullopt when none.
-    std::optional<Place> take_orphan(const std::string& file_name)
+    std::optional<Place> take_orphan(std::string_view file_name)
     {
         for (std::size_t f = 0; f < m_folders.size(); ++f) {
             FolderFiles& folder = m_folders[f];
@@ -305,7 +305,7 @@ private:
 
     MessageIndex& m_index;
     std::vector<FolderFiles> m_folders;
-    std::map<std::string, int> m_resolved;  // other spellings
+    std::map<std::string, int, std::less<>> m_resolved;  // other spellings
     std::vector<MessageEntry*> m_missing;
     std::vector<MessageEntry*> m_header_only_lost;
     std::vector<MessageEntry*> m_folderless;

@@ -159,14 +159,14 @@ void sort_messages(store::MessageIndex::Entries& entries, SortKey key, AddressMo
         return;
     case SortField::subject:
         if (key.reverse) {
-            sort_by_text(entries, true, [](const MessageEntry& e) { return e.subject; });
+            sort_by_text(entries, true, [](const MessageEntry& e) { return e.subject.str(); });
         } else {
             sort_by_text(entries, false,
                          [](const MessageEntry& e) { return std::string(without_reply_prefix(e.subject)); });
         }
         return;
     case SortField::mailbox:
-        sort_by_text(entries, key.reverse, [](const MessageEntry& e) { return e.mailbox; });
+        sort_by_text(entries, key.reverse, [](const MessageEntry& e) { return e.mailbox.str(); });
         return;
     }
 }

@@ -79,7 +79,7 @@ std::vector<FolderCount> UserMail::folder_counts() const
     }
     // Neighbouring entries mostly share their folder, spelt the same: the
     // last lookup's answer saves the case-blind search for them.
-    const std::string* last_folder = nullptr;
+    const IndexText* last_folder = nullptr;
     std::size_t last_position = 0;
     for (const auto& entry : m_index.entries()) {
         std::size_t at = 0;

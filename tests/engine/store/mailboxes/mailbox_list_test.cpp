@@ -159,7 +159,7 @@ TEST_F(MailboxListTest, PruneDeletedEntries)
     EXPECT_TRUE(prune_deleted_entries(index, list));
     std::vector<std::string> left;
     for (auto& e : index.entries())
-        left.push_back(e->subject);
+        left.push_back(e->subject.str());
     EXPECT_EQ(left, (std::vector<std::string>{"Keep/u1/0", "Two/u4/0", "Keep/u6/0"}));
 
     index.erase(*index.entries()[0]);

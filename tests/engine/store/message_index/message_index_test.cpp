@@ -99,6 +99,45 @@ TEST_F(MessageIndexTest, SaveAndLoadRoundTrip)
     EXPECT_EQ(again.entries()[1]->flags, 0u);
 }
 
+// A loaded index keeps its texts together, entries in shared storage and
+// folder names once for many entries: copies taken out must outlive it,
+// changed fields must not disturb their neighbours, and freed entries must
+// come back clean.
+TEST_F(MessageIndexTest, LoadedEntriesAreIndependentOfTheirStorage)
+{
+    for (int i = 0; i < 1000; ++i) {
+        MessageEntry& e = stored(i % 2 ? "Inbox" : "Work", text::format("uid-%d", i), "Home");
+        e.subject = text::format("Subject %d %s", i, std::string(static_cast<std::size_t>(i % 300), 'x').c_str());
+    }
+    ASSERT_TRUE(index.save());
+
+    std::vector<MessageEntry> copies;
+    {
+        MessageIndex loaded;
+        loaded.open(dir.path());
+        ASSERT_EQ(loaded.size(), 1000u);
+        copies.push_back(*loaded.entries()[7]);
+        copies.push_back(*loaded.entries()[998]);
+        // One entry's folder changes; the entries that shared its old
+        // spelling keep it.
+        loaded.entries()[1]->folder = loaded.entries()[0]->folder;
+        EXPECT_EQ(loaded.entries()[1]->folder, "Work");
+        EXPECT_EQ(loaded.entries()[3]->folder, "Inbox");
+        // Entries freed and made again start empty.
+        for (int i = 0; i < 100; ++i)
+            loaded.erase(*loaded.entries().back());
+        MessageEntry& fresh = loaded.add_entry();
+        EXPECT_TRUE(fresh.subject.empty() && fresh.folder.empty() && !fresh.parts && fresh.flags == 0);
+        loaded.open(dir.path());  // storage of the first load given back
+        EXPECT_EQ(loaded.entries()[998]->subject, copies[1].subject);
+    }
+    EXPECT_EQ(copies[0].subject, "Subject 7 xxxxxxx");
+    EXPECT_EQ(copies[0].folder, "Inbox");
+    EXPECT_EQ(copies[1].server_id, "uid-998");
+    EXPECT_EQ(copies[1].subject.size(), std::string("Subject 998 ").size() + 98);
+    EXPECT_EQ(copies[1].mailbox + "/" + copies[1].folder, "Home/Work");
+}
+
 TEST_F(MessageIndexTest, LoadDropsVanishedMessagesAndRereadsUrgentFlag)
 {
     MessageEntry& keep = stored("Inbox");

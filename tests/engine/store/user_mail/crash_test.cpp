@@ -154,7 +154,7 @@ protected:
         EXPECT_EQ(check.wait(), 0) << what << ": " << report;
         std::map<std::string, std::vector<MessageEntry>> by_subject;
         for (MessageEntry& entry : entries_on_disk(user_dir()))
-            by_subject[entry.subject].push_back(std::move(entry));
+            by_subject[entry.subject.str()].push_back(std::move(entry));
         auto reachable = [&](const std::string& subject, bool read) {
             bool any = false;
             for (const MessageEntry& e : by_subject[subject]) {
