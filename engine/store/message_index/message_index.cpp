@@ -38,9 +38,11 @@ void MessageIndex::open(std::string user_dir)
     const std::string index_path = platform::path_nocase(m_user_dir, index_file_name);
     if (auto reader = mime::LineReader::open(index_path)) {
         IndexParser parser;
-        // The texts of a record take about the bytes it has in the file.
-        parser.arena().reserve(
-            static_cast<std::size_t>(std::min<std::uint64_t>(platform::file_size(index_path), 1u << 30)));
+        // The texts of a record take about the bytes it has in the file. A
+        // larger file (or one of junk, which leaves no texts) is stored in
+        // blocks as it goes: the reserve is made at once, so it is bounded.
+        constexpr std::uint64_t largest_reserve = 32u << 20;
+        parser.arena().reserve(static_cast<std::size_t>(std::min(platform::file_size(index_path), largest_reserve)));
         std::string line;
         while (reader->next(line, max_index_line + 1))
             parser.line(line);
