@@ -99,8 +99,8 @@ IndexText IndexParser::stored(std::string_view value, std::size_t max_bytes)
 
 IndexText IndexParser::repeated(std::vector<IndexText>& seen, std::string_view value, std::size_t max_bytes)
 {
-    // A user has a few folders and mailboxes; a hostile file may name a new
-    // one on every line, and then only the latest few are looked at.
+    // A user has a few folders, mailboxes and own addresses; a file that
+    // names a new one on every line has only the latest few looked at.
     constexpr std::size_t kept = 16;
     std::string_view cut = text::cut(value, max_bytes);
     if (cut.empty())
@@ -183,7 +183,7 @@ void IndexParser::line(std::string_view text)
     // characters).
     entry->server_id = stored(fields[0], max_index_server_id);
     entry->mailbox = repeated(m_mailboxes, fields[1], max_index_mailbox);
-    entry->to = stored(fields[2], max_index_address);
+    entry->to = repeated(m_recipients, fields[2], max_index_address);
     entry->from = stored(fields[3], max_index_from);
     entry->subject = stored(fields[4], max_index_subject);
     if (earlier)

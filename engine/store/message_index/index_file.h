@@ -53,13 +53,15 @@ public:
 
 private:
     IndexText stored(std::string_view value, std::size_t max_bytes);
-    // Folder and mailbox names repeat from entry to entry: a name seen
-    // lately is shared rather than stored again.
+    // Folder and mailbox names repeat from entry to entry, and so does the
+    // To of most mail (the user's own address): a value seen lately is
+    // shared rather than stored again.
     IndexText repeated(std::vector<IndexText>& seen, std::string_view value, std::size_t max_bytes);
 
     TextArena m_arena;
     std::vector<IndexText> m_folders;
     std::vector<IndexText> m_mailboxes;
+    std::vector<IndexText> m_recipients;
     bool m_have_counter = false;
     std::uint32_t m_counter = 1;
     std::vector<std::unique_ptr<MessageEntry>> m_entries;
