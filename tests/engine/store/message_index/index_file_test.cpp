@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace corvane::store {
 namespace {
@@ -69,6 +70,46 @@ TEST(IndexFile, RecordsAreClassifiedBySeparatorCount)
     EXPECT_EQ(c.folder, "Drafts");
     ASSERT_EQ(parser.earlier_format().size(), 2u);
     EXPECT_EQ(parser.earlier_format()[0], &b);
+}
+
+// Values that repeat from record to record are stored once; values that
+// only look alike must stay apart, and cleaned ones read as cleaned.
+TEST(IndexFile, RepeatedValuesAreSharedOnlyWhenEqual)
+{
+    IndexParser parser;
+    parser.line("1");
+    const std::string long_to(3000, 'a');
+    for (const char* to : {"me@x", "me@x", "ME@x",
+                           "a\x02"
+                           "b",
+                           "a b", ""})
+        parser.line(fields({"", "Home", to, "f", "s", "1", "2", "3", "CV000003", "Inbox", "0"}));
+    parser.line(fields({"", "home", long_to, "f", "s", "1", "2", "4", "CV000004", "INBOX", "0"}));
+    // A different folder in every record: only the latest few are kept to
+    // compare with, and every entry still reads its own.
+    for (int i = 0; i < 40; ++i)
+        parser.line(fields({"", "", "", "", "", "1", "2", "5", "CV000005", "F" + std::to_string(i % 20), "0"}));
+
+    const auto& e = parser.entries();
+    ASSERT_EQ(e.size(), 47u);
+    std::vector<std::string> to;
+    for (std::size_t i = 0; i < 6; ++i)
+        to.push_back(e[i]->to.str());
+    EXPECT_EQ(to, (std::vector<std::string>{"me@x", "me@x", "ME@x", "a b", "a b", ""}));
+    EXPECT_EQ(e[6]->to.size(), max_index_address) << "cut as a save would";
+    EXPECT_EQ(e[6]->mailbox, "home");
+    EXPECT_EQ(e[6]->folder, "INBOX");
+    EXPECT_EQ(e[5]->folder, "Inbox");
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(e[7 + static_cast<std::size_t>(i)]->folder, "F" + std::to_string(i % 20));
+    // Shared or not, what is written reads back the same.
+    const std::string written = format_index(1, e);
+    IndexParser again;
+    for (std::size_t pos = 0, end; pos < written.size(); pos = end + 1) {
+        end = written.find('\n', pos);
+        again.line(std::string_view(written).substr(pos, end - pos));
+    }
+    EXPECT_EQ(format_index(1, again.entries()), written);
 }
 
 TEST(IndexFile, CounterLine)
