@@ -444,8 +444,12 @@ Result<std::string> read_file(const std::string& path, std::size_t max_bytes)
     return data;
 }
 
-Result<void> write_file_atomic(const std::string& path, std::string_view data, unsigned mode, Durability durability,
-                               UniqueFd* keep, Access access)
+namespace {
+
+// The body of both atomic writes: write_data writes the content to the
+// temporary file's descriptor.
+Result<void> replace_atomically(const std::string& path, const std::function<Result<void>(int fd)>& write_data,
+                                unsigned mode, Durability durability, UniqueFd* keep, Access access)
 {
     // The temporary file lies beside the target (rename must not cross file
     // systems) and its name begins with "." so listings of the directory
@@ -470,7 +474,7 @@ Result<void> write_file_atomic(const std::string& path, std::string_view data, u
     }
     if (::fchmod(fd.get(), mode) != 0)
         return fail(os_error("chmod", temp));
-    if (auto written = write_all(fd.get(), data); !written)
+    if (auto written = write_data(fd.get()); !written)
         return fail(Error{written.error().code, temp + ": " + written.error().text});
     if (durability == Durability::flush && ::fdatasync(fd.get()) != 0)
         return fail(os_error("fdatasync", temp));
@@ -481,6 +485,31 @@ Result<void> write_file_atomic(const std::string& path, std::string_view data, u
         *keep = std::move(fd);
     }
     return {};
+}
+
+}  // namespace
+
+Result<void> write_file_atomic(const std::string& path, std::string_view data, unsigned mode, Durability durability,
+                               UniqueFd* keep, Access access)
+{
+    return replace_atomically(
+        path, [&](int fd) { return write_all(fd, data); }, mode, durability, keep, access);
+}
+
+Result<void> write_file_atomic_pieces(const std::string& path, const std::function<bool(std::string& piece)>& fill,
+                                      unsigned mode, Durability durability)
+{
+    auto write_pieces = [&](int fd) -> Result<void> {
+        std::string piece;
+        for (;;) {
+            piece.clear();
+            if (!fill(piece))
+                return {};
+            if (auto written = write_all(fd, piece); !written)
+                return written;
+        }
+    };
+    return replace_atomically(path, write_pieces, mode, durability, nullptr, Access::keep);
 }
 
 Result<void> remove_file(const std::string& path)

@@ -146,6 +146,11 @@ enum class Access {
 Result<void> write_file_atomic(const std::string& path, std::string_view data, unsigned mode = private_file_mode,
                                Durability durability = Durability::flush, UniqueFd* keep = nullptr,
                                Access access = Access::keep);
+// The same for data made piece by piece, so that a large file is never
+// whole in memory: fill is called with an empty piece as long as it returns
+// true, and whatever it put in the piece is written.
+Result<void> write_file_atomic_pieces(const std::string& path, const std::function<bool(std::string& piece)>& fill,
+                                      unsigned mode = private_file_mode, Durability durability = Durability::flush);
 
 Result<void> remove_file(const std::string& path);
 Result<void> rename_file(const std::string& from, const std::string& to);

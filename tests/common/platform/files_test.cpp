@@ -131,6 +131,33 @@ TEST(WriteFileAtomic, ReplacesWholeAndKeepsMode)
     EXPECT_FALSE(too_big.ok());
 }
 
+TEST(WriteFileAtomic, PiecesMakeOneFileAndAFailureLeavesNothing)
+{
+    TempDir tmp;
+    std::string path = tmp / "f.idx";
+    ASSERT_TRUE(fs::write_file_atomic(path, "old", 0644).ok());
+    int calls = 0;
+    auto fill = [&](std::string& piece) {
+        if (++calls > 3)
+            return false;
+        piece.assign(static_cast<std::size_t>(calls) * 70000, static_cast<char>('a' + calls));
+        return true;
+    };
+    ASSERT_TRUE(fs::write_file_atomic_pieces(path, fill, 0600).ok());
+    EXPECT_EQ(*fs::read_file(path), std::string(70000, 'b') + std::string(140000, 'c') + std::string(210000, 'd'));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u) << "a replaced file keeps its mode";
+
+    // Nothing to write at all still makes the (empty) file.
+    ASSERT_TRUE(fs::write_file_atomic_pieces(tmp / "empty", [](std::string&) { return false; }).ok());
+    EXPECT_EQ(*fs::read_file(tmp / "empty"), "");
+    EXPECT_FALSE(fs::write_file_atomic_pieces(tmp / "no/such/dir/f", fill).ok());
+    auto entries = fs::list_directory(tmp.path());
+    ASSERT_TRUE(entries.ok());
+    EXPECT_EQ(entries->size(), 2u) << "no temporary file is left behind";
+}
+
 // A file that appears under its name whole or not at all, whatever befalls
 // the process that writes it.
 TEST(UnpublishedFile, AppearsWholeOrNotAtAll)
