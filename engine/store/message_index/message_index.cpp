@@ -84,8 +84,20 @@ bool MessageIndex::save()
         return true;
     if (m_user_dir.empty())
         return false;
-    std::string data = format_index(m_counter, m_entries);
-    auto written = platform::write_file_atomic(platform::path_nocase(m_user_dir, index_file_name), data, 0600);
+    // Written in pieces: the file of a large store is many megabytes.
+    constexpr std::size_t piece_size = 64 * 1024;
+    bool counter_written = false;
+    std::size_t next = 0;
+    auto fill = [&](std::string& piece) {
+        if (!counter_written) {
+            text::append_format(piece, "%u\n", m_counter);
+            counter_written = true;
+        }
+        while (next < m_entries.size() && piece.size() < piece_size)
+            append_record(piece, *m_entries[next++]);
+        return !piece.empty();
+    };
+    auto written = platform::write_file_atomic_pieces(platform::path_nocase(m_user_dir, index_file_name), fill, 0600);
     if (!written)
         return false;
     m_dirty = false;
