@@ -23,6 +23,7 @@
 
 namespace corvane::store {
 
+#ifndef CORVANE_ENTRY_HEAP
 namespace {
 
 class EntryPool {
@@ -80,6 +81,7 @@ EntryPool& pool()
 }
 
 }  // namespace
+#endif
 
 void* MessageEntry::operator new(std::size_t size)
 {
