@@ -30,9 +30,21 @@ bool usable_folder(std::string_view folder)
     return folder.empty() || is_safe_folder_name(folder);
 }
 
+// A value as the index keeps it: cut to max_bytes, control characters made
+// blanks. scratch holds the cleaned copy when one is needed.
+std::string_view kept_value(std::string_view value, std::size_t max_bytes, std::string& scratch)
+{
+    std::string_view cut = text::cut(value, max_bytes);
+    if (!text::has_controls(cut))
+        return cut;
+    scratch = text::without_controls(cut);
+    return scratch;
+}
+
 void append_field(std::string& out, std::string_view value, std::size_t max_bytes)
 {
-    out += index_value(value, max_bytes);
+    std::string scratch;
+    out += kept_value(value, max_bytes, scratch);
     out += separator;
 }
 
@@ -40,10 +52,8 @@ void append_field(std::string& out, std::string_view value, std::size_t max_byte
 
 std::string index_value(std::string_view value, std::size_t max_bytes)
 {
-    std::string_view cut = text::cut(value, max_bytes);
-    if (!text::has_controls(cut))
-        return std::string(cut);
-    return text::without_controls(cut);
+    std::string scratch;
+    return std::string(kept_value(value, max_bytes, scratch));
 }
 
 void normalize_entry_fields(MessageEntry& entry)
@@ -91,10 +101,8 @@ std::uint32_t counter_from(std::string_view text)
 
 IndexText IndexParser::stored(std::string_view value, std::size_t max_bytes)
 {
-    std::string_view cut = text::cut(value, max_bytes);
-    if (!text::has_controls(cut))
-        return IndexText::in_arena(m_arena, cut);
-    return IndexText::in_arena(m_arena, text::without_controls(cut));
+    std::string scratch;
+    return IndexText::in_arena(m_arena, kept_value(value, max_bytes, scratch));
 }
 
 IndexText IndexParser::repeated(std::vector<IndexText>& seen, std::string_view value, std::size_t max_bytes)
